@@ -1,0 +1,96 @@
+# Helpers that keep every folder's CMakeLists short.
+#
+# rd_library(NAME [DEPS ...]): a static library from every .cpp of the current
+# folder (not recursive). Headers are included as "folder/Header.h" from the source root.
+function(rd_library name)
+  cmake_parse_arguments(ARG "" "" "DEPS" ${ARGN})
+  file(GLOB srcs CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
+  if(srcs)
+    add_library(${name} STATIC ${srcs})
+    target_include_directories(${name} PUBLIC ${CMAKE_SOURCE_DIR})
+  else()
+    add_library(${name} INTERFACE)
+    target_include_directories(${name} INTERFACE ${CMAKE_SOURCE_DIR})
+  endif()
+  if(ARG_DEPS)
+    if(srcs)
+      target_link_libraries(${name} PUBLIC ${ARG_DEPS})
+    else()
+      target_link_libraries(${name} INTERFACE ${ARG_DEPS})
+    endif()
+  endif()
+endfunction()
+
+# rd_test(NAME [DEPS ...]): a GoogleTest program from every *_test.cpp in the
+# current folder, registered with CTest test by test.
+function(rd_test name)
+  cmake_parse_arguments(ARG "" "" "DEPS" ${ARGN})
+  file(GLOB srcs CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*_test.cpp)
+  if(NOT srcs)
+    return()
+  endif()
+  file(GLOB helpers CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*_fixture.cpp)
+  add_executable(${name} ${srcs} ${helpers})
+  target_include_directories(${name} PRIVATE ${CMAKE_SOURCE_DIR} ${CMAKE_SOURCE_DIR}/tests)
+  target_link_libraries(${name} PRIVATE ${ARG_DEPS} GTest::gtest GTest::gmock GTest::gtest_main Threads::Threads)
+  target_compile_definitions(${name} PRIVATE RD_SOURCE_DIR="${CMAKE_SOURCE_DIR}" RD_BINARY_DIR="${CMAKE_BINARY_DIR}")
+  gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60
+    PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=offscreen;RD_AUDIO_DEVICE=null")
+endfunction()
+
+# rd_tool(NAME [DEPS ...]): a program from main.cpp of the current folder. Every
+# other .cpp of the folder goes into the library NAME_lib, which tests link.
+function(rd_tool name)
+  cmake_parse_arguments(ARG "" "" "DEPS" ${ARGN})
+  if(NOT EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/main.cpp)
+    return()
+  endif()
+  file(GLOB srcs CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
+  list(REMOVE_ITEM srcs ${CMAKE_CURRENT_SOURCE_DIR}/main.cpp)
+  if(srcs)
+    add_library(${name}_lib STATIC ${srcs})
+  else()
+    add_library(${name}_lib INTERFACE)
+  endif()
+  get_target_property(kind ${name}_lib TYPE)
+  if(kind STREQUAL "INTERFACE_LIBRARY")
+    target_include_directories(${name}_lib INTERFACE ${CMAKE_SOURCE_DIR})
+    target_link_libraries(${name}_lib INTERFACE ${ARG_DEPS} Threads::Threads)
+  else()
+    target_include_directories(${name}_lib PUBLIC ${CMAKE_SOURCE_DIR})
+    target_link_libraries(${name}_lib PUBLIC ${ARG_DEPS} Threads::Threads)
+  endif()
+  add_executable(${name} ${CMAKE_CURRENT_SOURCE_DIR}/main.cpp)
+  target_link_libraries(${name} PRIVATE ${name}_lib)
+  set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bin)
+endfunction()
+
+# rd_bench(NAME [DEPS ...]): a Google Benchmark program from one or more sources.
+function(rd_bench name)
+  cmake_parse_arguments(ARG "" "" "DEPS;SOURCES" ${ARGN})
+  add_executable(${name} ${ARG_SOURCES})
+  target_include_directories(${name} PRIVATE ${CMAKE_SOURCE_DIR})
+  target_link_libraries(${name} PRIVATE ${ARG_DEPS} benchmark::benchmark Threads::Threads)
+  set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bench)
+endfunction()
+
+# rd_fuzz(NAME SOURCE [DEPS ...]): a libFuzzer target. Under RD_FUZZ it is built
+# with -fsanitize=fuzzer; otherwise it is linked with a small driver that runs
+# every file of fuzz/corpus/NAME once, and that run is a test.
+function(rd_fuzz name source)
+  cmake_parse_arguments(ARG "" "" "DEPS" ${ARGN})
+  add_executable(${name} ${source})
+  target_include_directories(${name} PRIVATE ${CMAKE_SOURCE_DIR})
+  target_link_libraries(${name} PRIVATE ${ARG_DEPS} Threads::Threads)
+  set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/fuzz)
+  if(RD_FUZZ)
+    target_compile_options(${name} PRIVATE -fsanitize=fuzzer)
+    target_link_options(${name} PRIVATE -fsanitize=fuzzer)
+  else()
+    target_sources(${name} PRIVATE ${CMAKE_SOURCE_DIR}/fuzz/corpus_driver.cpp)
+    if(RD_BUILD_TESTS)
+      add_test(NAME fuzz_corpus.${name}
+               COMMAND ${name} ${CMAKE_SOURCE_DIR}/fuzz/corpus/${name})
+    endif()
+  endif()
+endfunction()
