@@ -1,0 +1,138 @@
+#include "shared/still/BmpFile.h"
+
+#include <cstdio>
+#include <cstring>
+#include <limits>
+#include <memory>
+
+namespace rd {
+namespace {
+
+void Put16(uint8_t* p, uint16_t v) {
+  p[0] = static_cast<uint8_t>(v);
+  p[1] = static_cast<uint8_t>(v >> 8);
+}
+
+void Put32(uint8_t* p, uint32_t v) {
+  for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
+}
+
+uint16_t Get16(const uint8_t* p) {
+  return static_cast<uint16_t>(p[0] | (p[1] << 8));
+}
+
+uint32_t Get32(const uint8_t* p) {
+  return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
+         (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
+}
+
+bool ArgumentsValid(int width, int height, const uint8_t* pixels, std::size_t pitch) {
+  if (width <= 0 || height <= 0 || pixels == nullptr) return false;
+  if (pitch < static_cast<std::size_t>(width) * 3) return false;
+  // The file size field is 32 bits.
+  return BmpFileSize24(width, height) <= std::numeric_limits<uint32_t>::max();
+}
+
+const uint8_t* SourceRow(const uint8_t* pixels, int height, std::size_t pitch, bool top_down,
+                         int file_row) {
+  const int src_row = top_down ? height - 1 - file_row : file_row;
+  return pixels + static_cast<std::size_t>(src_row) * pitch;
+}
+
+struct FileCloser {
+  void operator()(std::FILE* f) const { std::fclose(f); }
+};
+
+}  // namespace
+
+BitmapInfoHeader BitmapInfoHeader::Make24(int width, int height) {
+  BitmapInfoHeader h;
+  h.width = width;
+  h.height = height;
+  h.size_image = static_cast<uint32_t>(BmpRowStride24(width) * static_cast<std::size_t>(height));
+  return h;
+}
+
+std::array<uint8_t, kBmpInfoHeaderSize> BitmapInfoHeader::Pack() const {
+  std::array<uint8_t, kBmpInfoHeaderSize> b{};
+  Put32(&b[0], size);
+  Put32(&b[4], static_cast<uint32_t>(width));
+  Put32(&b[8], static_cast<uint32_t>(height));
+  Put16(&b[12], planes);
+  Put16(&b[14], bit_count);
+  Put32(&b[16], compression);
+  Put32(&b[20], size_image);
+  Put32(&b[24], static_cast<uint32_t>(x_pels_per_meter));
+  Put32(&b[28], static_cast<uint32_t>(y_pels_per_meter));
+  Put32(&b[32], clr_used);
+  Put32(&b[36], clr_important);
+  return b;
+}
+
+BitmapInfoHeader BitmapInfoHeader::Parse(const uint8_t* b) {
+  BitmapInfoHeader h;
+  h.size = Get32(b);
+  h.width = static_cast<int32_t>(Get32(b + 4));
+  h.height = static_cast<int32_t>(Get32(b + 8));
+  h.planes = Get16(b + 12);
+  h.bit_count = Get16(b + 14);
+  h.compression = Get32(b + 16);
+  h.size_image = Get32(b + 20);
+  h.x_pels_per_meter = static_cast<int32_t>(Get32(b + 24));
+  h.y_pels_per_meter = static_cast<int32_t>(Get32(b + 28));
+  h.clr_used = Get32(b + 32);
+  h.clr_important = Get32(b + 36);
+  return h;
+}
+
+std::array<uint8_t, kBmpHeadersSize> BuildBmp24Headers(int width, int height) {
+  std::array<uint8_t, kBmpHeadersSize> b{};
+  b[0] = 'B';
+  b[1] = 'M';
+  Put32(&b[2], static_cast<uint32_t>(BmpFileSize24(width, height)));
+  // Bytes 6..9: two reserved words, zero.
+  Put32(&b[10], static_cast<uint32_t>(kBmpHeadersSize));
+  const auto info = BitmapInfoHeader::Make24(width, height).Pack();
+  std::memcpy(&b[kBmpFileHeaderSize], info.data(), info.size());
+  return b;
+}
+
+std::vector<uint8_t> BuildBmp24(int width, int height, const uint8_t* pixels, std::size_t pitch,
+                                bool top_down) {
+  if (!ArgumentsValid(width, height, pixels, pitch)) return {};
+  std::vector<uint8_t> out(BmpFileSize24(width, height), 0);
+  const auto headers = BuildBmp24Headers(width, height);
+  std::memcpy(out.data(), headers.data(), headers.size());
+  const std::size_t row_bytes = static_cast<std::size_t>(width) * 3;
+  const std::size_t stride = BmpRowStride24(width);
+  for (int r = 0; r < height; ++r) {
+    std::memcpy(out.data() + kBmpHeadersSize + static_cast<std::size_t>(r) * stride,
+                SourceRow(pixels, height, pitch, top_down, r), row_bytes);
+  }
+  return out;
+}
+
+int WriteBmp24(const std::string& path, int width, int height, const uint8_t* pixels,
+               std::size_t pitch, bool top_down) {
+  if (path.empty() || !ArgumentsValid(width, height, pixels, pitch)) return kBmpBadArgument;
+  std::unique_ptr<std::FILE, FileCloser> f(std::fopen(path.c_str(), "wb"));
+  if (!f) return kBmpOpenFailed;
+  const auto headers = BuildBmp24Headers(width, height);
+  if (std::fwrite(headers.data(), 1, headers.size(), f.get()) != headers.size()) {
+    return kBmpWriteFailed;
+  }
+  const std::size_t row_bytes = static_cast<std::size_t>(width) * 3;
+  const std::size_t pad = BmpRowStride24(width) - row_bytes;
+  static constexpr uint8_t kZeros[4] = {0, 0, 0, 0};
+  for (int r = 0; r < height; ++r) {
+    if (std::fwrite(SourceRow(pixels, height, pitch, top_down, r), 1, row_bytes, f.get()) !=
+        row_bytes) {
+      return kBmpWriteFailed;
+    }
+    if (pad != 0 && std::fwrite(kZeros, 1, pad, f.get()) != pad) return kBmpWriteFailed;
+  }
+  if (std::fclose(f.release()) != 0) return kBmpWriteFailed;
+  return kBmpOk;
+}
+
+}  // namespace rd
