@@ -1,0 +1,802 @@
+#include "client/engine/rdcp/RdcpSession.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <thread>
+
+namespace rd {
+
+namespace {
+
+EngineEvents& NullSink() {
+  static EngineEvents sink;
+  return sink;
+}
+
+uint32_t ChannelBitsHigh(uint8_t mask, int i) {  // CH1 = bit 3
+  return (mask >> (3 - i)) & 1u;
+}
+
+// DvrSettings byte stored by the acknowledgements 73..79.
+int SettingsOffsetForAck(uint8_t ack) {
+  switch (ack) {
+    case rdcp::kRecordModeChanged:
+      return settings_offset::kRecordMode;
+    case rdcp::kInputChannelsChanged:
+      return settings_offset::kInputMask;
+    case rdcp::kRecordChannelsChanged:
+      return settings_offset::kRecordMask;
+    case rdcp::kVideoQualityChanged:
+      return settings_offset::kVideoQuality;
+    case rdcp::kRecordFrameRateChanged:
+      return settings_offset::kRecordFrameRate;
+    case rdcp::kAlarmOnDurationChanged:
+      return settings_offset::kAlarmOnDuration;
+    case rdcp::kAlarmRecordDurationChanged:
+      return settings_offset::kAlarmRecordDuration;
+    default:
+      return -1;
+  }
+}
+
+}  // namespace
+
+RdcpSession::RdcpSession() = default;
+
+RdcpSession::~RdcpSession() {
+  // Stop the threads before the members they use go away.
+  if (started_.load()) {
+    Stop();
+  } else {
+    if (SenderRunning()) StopSender();
+    if (IsCreated()) Close();
+  }
+}
+
+EngineEvents& RdcpSession::Sink() const {
+  EngineEvents* s = sink_.load();
+  return s != nullptr ? *s : NullSink();
+}
+
+EngineResult RdcpSession::SetSink(EngineEvents* sink) {
+  if (sink == nullptr) return engine::kNoSink;
+  sink_.store(sink);
+  return engine::kOk;
+}
+
+EngineResult RdcpSession::Start() {
+  if (started_.load()) return engine::kSessionAlreadyStarted;
+  if (!IsCreated()) {
+    EngineResult r = Create();
+    if (r != engine::kOk) return r;
+  }
+  EngineResult r = StartSender();
+  if (r != engine::kOk) return r;
+  started_.store(true);
+  return engine::kOk;
+}
+
+EngineResult RdcpSession::Stop() {
+  if (!started_.load()) return engine::kSessionNotStarted;
+  EngineResult r = StopSender();
+  if (r != engine::kOk) return r;
+  if (IsCreated()) {
+    r = Close();
+    if (r != engine::kOk) return r;
+  }
+  started_.store(false);
+  return engine::kOk;
+}
+
+// ------------------------------------------------------------------ ring
+
+EngineResult RdcpSession::Enqueue(const uint8_t* message, std::size_t length, bool no_reply,
+                                  uint8_t expected_reply) {
+  return EnqueueFramed(message, length, no_reply, expected_reply, nullptr);
+}
+
+EngineResult RdcpSession::SendDirect(const uint8_t* message, std::size_t length) {
+  return Send(message, length);
+}
+
+void RdcpSession::ClearRing() {
+  std::lock_guard<std::mutex> lock(ring_mutex_);
+  for (Slot& s : ring_) s = Slot{};
+  read_ = write_ = 0;
+  awaiting_reply_ = long_wait_ = progress_ = false;
+}
+
+void RdcpSession::RunSender() {
+  using Clock = std::chrono::steady_clock;
+  Clock::time_point sent_at = Clock::now();
+  uint8_t message[255];
+  while (SenderShouldRun()) {
+    std::size_t length = 0;
+    bool skipped = false;
+    {
+      std::lock_guard<std::mutex> lock(ring_mutex_);
+      if (read_ != write_) {
+        Slot& s = ring_[read_];
+        if (s.state == 0) {
+          read_ = static_cast<uint8_t>((read_ + 1) % kRingSlots);
+          skipped = true;
+        } else if (s.state == 1) {
+          length = s.length;
+          std::memcpy(message, s.message, length);
+          // Marked before the send: on loopback the reply can arrive before
+          // the send call returns.
+          if (s.no_reply) {
+            s.state = 0;
+          } else {
+            s.state = 2;
+            awaiting_reply_ = true;
+          }
+          if (length > 2 && rdcp::IsLongWait(message[2])) long_wait_ = true;
+          sent_at = Clock::now();
+          progress_ = false;
+        } else {
+          if (progress_) {  // part of a multi-message reply arrived
+            progress_ = false;
+            sent_at = Clock::now();
+          }
+          auto waited =
+              std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - sent_at).count();
+          int limit = long_wait_ ? kLongReplyTimeoutMs : kReplyTimeoutMs;
+          if (waited > limit) {
+            s.state = 1;  // the next pass sends it again
+            retransmissions_.fetch_add(1);
+          }
+        }
+      }
+    }
+    if (length > 0) Send(message, length);
+    if (skipped) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+}
+
+bool RdcpSession::CompleteRequest(uint8_t reply_type, Change* change) {
+  std::lock_guard<std::mutex> lock(ring_mutex_);
+  Slot& s = ring_[read_];
+  // Only a request that has been sent can be answered; one still waiting in
+  // the ring is left to be sent.
+  if (s.state != 2) return false;
+  s.state = 0;
+  awaiting_reply_ = false;
+  long_wait_ = false;
+  if (change != nullptr) {
+    *change = (s.expected == reply_type) ? s.change : Change{};
+  }
+  return true;
+}
+
+EngineResult RdcpSession::EnqueueRequest(uint8_t type, uint8_t param, const uint8_t* payload,
+                                         std::size_t n, bool no_reply, const Change* change) {
+  uint8_t message[rdcp::kMaxMessage];
+  std::size_t length = rdcp::BuildFrame(type, param, payload, n, message, sizeof message);
+  if (length == 0) return EMSGSIZE;
+  return EnqueueFramed(message, length, no_reply, rdcp::ReplyTypeFor(type), change);
+}
+
+EngineResult RdcpSession::EnqueueFramed(const uint8_t* message, std::size_t length, bool no_reply,
+                                        uint8_t expected, const Change* change) {
+  if (!SenderRunning()) return engine::kSenderNotRunning;
+  if (message == nullptr || length == 0 || length > 255) return EMSGSIZE;
+  std::lock_guard<std::mutex> producers(producer_mutex_);
+  for (;;) {
+    {
+      std::lock_guard<std::mutex> lock(ring_mutex_);
+      uint8_t next = static_cast<uint8_t>((write_ + 1) % kRingSlots);
+      if (next != read_) {
+        Slot& s = ring_[write_];
+        std::memcpy(s.message, message, length);
+        s.length = static_cast<uint8_t>(length);
+        s.no_reply = no_reply ? 1 : 0;
+        s.expected = expected;
+        s.change = change != nullptr ? *change : Change{};
+        s.state = 1;
+        write_ = next;
+        return engine::kOk;
+      }
+    }
+    // Full: wait for the sender, unless it is being stopped (then it would
+    // never drain the ring).
+    if (!SenderShouldRun()) return engine::kSenderNotRunning;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+}
+
+EngineResult RdcpSession::EnqueueChange(uint8_t type, const uint8_t* payload, std::size_t n) {
+  Change change;
+  change.present = true;
+  std::memcpy(change.values, payload, std::min<std::size_t>(n, sizeof change.values));
+  return EnqueueRequest(type, 0, payload, n, false, &change);
+}
+
+// ------------------------------------------------------------- connection
+
+void RdcpSession::ClearCache() {
+  std::lock_guard<std::mutex> lock(state_mutex_);
+  cache_ = DvrStateBlock{};
+}
+
+void RdcpSession::OnConnect(int error) {
+  if (error == 0) {
+    ClearCache();
+    {
+      std::lock_guard<std::mutex> lock(rx_mutex_);
+      carry_ = 0;
+    }
+    ClearRing();
+  }
+  Sink().OnCtrlConnect(error);
+}
+
+void RdcpSession::OnClose(int error) {
+  Sink().OnCtrlClose(error);
+}
+
+void RdcpSession::OnReceive(int error) {
+  if (error != 0) {
+    if (!IsClosing()) Sink().OnCtrlReceiveError(error);
+    return;
+  }
+  uint8_t buffer[kReceiveSize];
+  int n = 0;
+  EngineResult r = Receive(&n, buffer, sizeof buffer);
+  if (r == EAGAIN || r == EWOULDBLOCK) return;  // nothing after all
+  if (r != engine::kOk) {
+    if (!IsClosing()) Sink().OnCtrlReceiveError(r);
+    return;
+  }
+  if (n == 0) {
+    if (MarkPeerClosed()) OnClose(0);
+    return;
+  }
+  ProcessRead(buffer, static_cast<std::size_t>(n));
+}
+
+// ------------------------------------------------------- receive, dispatch
+
+void RdcpSession::ProcessRead(const uint8_t* data, std::size_t size) {
+  if (data == nullptr || size == 0) return;
+  std::lock_guard<std::mutex> lock(rx_mutex_);
+  size = std::min(size, kReceiveSize);
+  std::memcpy(rx_ + carry_, data, size);
+  const std::size_t total = carry_ + size;
+  carry_ = 0;
+  std::size_t pos = 0;
+  while (pos < total) {
+    rdcp::Frame f;
+    rdcp::ParseResult r = rdcp::ParseFrame(rx_ + pos, total - pos, &f);
+    if (r == rdcp::ParseResult::kBadStart) return;  // the rest of the read is dropped
+    if (r == rdcp::ParseResult::kNeedMore) {
+      // The message continues in the next read: keep its bytes (at most 258).
+      carry_ = total - pos;
+      std::memmove(rx_, rx_ + pos, carry_);
+      return;
+    }
+    if (Dispatch(f)) return;
+    pos += f.size();
+  }
+}
+
+bool RdcpSession::Dispatch(const rdcp::Frame& f) {
+  using namespace rdcp;
+  const uint8_t t = f.type;
+  if (t == kSessionAccepted || (t >= kSettingsReply && t <= kRecordingStopped) ||
+      t == kPlayAccepted || (t >= kPlayStopped && t <= kStatusReply) || t == kAudioFlagsChanged) {
+    HandleReply(t, f.payload, f.length, true, 0);
+    return false;
+  }
+  switch (t) {
+    case kSessionEnded:
+    case kClosedByKeypad:
+      Sink().OnRdcpReply(t, 0);
+      return true;  // the session is over: the rest of the read is dropped
+    case kEventListPart:
+      HandleEventList(f.payload, f.length, true);
+      return false;  // further parts in the same read are handled as well
+    case kStatusChanged:
+      GetStatus();
+      return false;
+    case kStatusPush:
+      HandleStatusPush(f.payload, f.length);
+      return false;
+    case kKeepAliveReply:
+      missed_.store(0);
+      return false;
+    case kNak: {
+      uint8_t expected;
+      {
+        std::lock_guard<std::mutex> lock(ring_mutex_);
+        expected = ring_[read_].expected;
+      }
+      if (expected == kEventListPart)
+        HandleEventList(nullptr, 0, false);
+      else
+        HandleReply(expected, nullptr, 0, false, f.param);
+      return false;
+    }
+    default:
+      return false;  // not ours: skipped by its length
+  }
+}
+
+void RdcpSession::RememberPair(uint8_t interval, uint8_t filter) {
+  // Called with state_mutex_ held.
+  if (pair_saved_) return;  // a mode-6 memory keeps the pair from before it
+  pair_interval_ = interval;
+  pair_filter_ = filter;
+}
+
+void RdcpSession::HandleReply(uint8_t type, const uint8_t* payload, std::size_t n, bool ok,
+                              int error) {
+  using namespace rdcp;
+  Change change;
+  const bool completed = CompleteRequest(type, &change);
+  const bool apply = ok && completed && change.present;
+  EngineEvents& sink = Sink();
+
+  if (!ok) {
+    // A rejected request simply ends; only a rejected session open is
+    // reported, and only when an open was actually outstanding (a stray
+    // rejection must not report a refused password on an open session).
+    if (type == kSessionAccepted && completed) sink.OnRdcpReply(kNak, error);
+    if (type == kFastForwardAccepted) GetStatus();
+    return;
+  }
+
+  switch (type) {
+    case kSessionAccepted: {
+      uint8_t challenge = n >= 1 ? payload[0] : 0;
+      challenge_ = challenge;
+      EnqueueRequest(kChallengeAnswer, static_cast<uint8_t>(challenge ^ kChallengeXor), nullptr, 0,
+                     true);
+      break;
+    }
+    case kSettingsReply: {
+      std::lock_guard<std::mutex> lock(state_mutex_);
+      UnpackSettingsOver(payload, n, cache_.settings);
+      if (cache_.settings.audio_flags > 3) cache_.settings.audio_flags = 0;
+      if (cache_.settings.audio_available > 3) cache_.settings.audio_available = 0;
+      cache_.settings_valid = true;
+      break;
+    }
+    case kScheduleReply: {
+      bool stored = false;
+      if (n == kRecordScheduleSize) {
+        std::lock_guard<std::mutex> lock(state_mutex_);
+        std::memcpy(cache_.schedule.bytes.data(), payload, kRecordScheduleSize);
+        cache_.schedule_valid = true;
+        stored = true;
+      }
+      if (stored) sink.OnDvrInfoChanged();
+      break;
+    }
+    case kScheduleChanged:
+      if (apply) {
+        std::lock_guard<std::mutex> lock(state_mutex_);
+        std::memcpy(cache_.schedule.bytes.data(), change.values, kRecordScheduleSize);
+      }
+      break;
+    case kTimeReply: {
+      std::lock_guard<std::mutex> lock(state_mutex_);
+      cache_.time = UnpackTime(payload, n);
+      cache_.time_valid = true;
+      break;
+    }
+    case kTimeChanged:
+      if (apply) {
+        std::lock_guard<std::mutex> lock(state_mutex_);
+        cache_.time = UnpackTime(change.values, kDvrTimeSize);
+      }
+      break;
+    case kMasterDiskCleared: {
+      std::lock_guard<std::mutex> lock(state_mutex_);
+      cache_.settings.disk_overwriting[0] = 0;
+      cache_.settings.disk_used[0] = 0;
+      break;
+    }
+    case kRecordModeChanged:
+    case kInputChannelsChanged:
+    case kRecordChannelsChanged:
+    case kVideoQualityChanged:
+    case kRecordFrameRateChanged:
+    case kAlarmOnDurationChanged:
+    case kAlarmRecordDurationChanged:
+      if (apply) {
+        std::lock_guard<std::mutex> lock(state_mutex_);
+        SetSettingsByte(cache_.settings, SettingsOffsetForAck(type), change.values[0]);
+      }
+      break;
+    case kRecordingStarted:
+    case kRecordingStopped:
+    case kPlayAccepted:
+      sink.OnDvrInfoChanged();
+      break;
+    case kFastForwardAccepted:
+      GetStatus();
+      break;
+    case kStreamFilterChanged:
+      if (apply) {
+        std::lock_guard<std::mutex> lock(state_mutex_);
+        cache_.status.frame_interval = change.values[0];
+        cache_.status.stream_filter = change.values[1];
+        RememberPair(change.values[0], change.values[1]);
+      }
+      break;
+    case kStatusReply: {
+      {
+        std::lock_guard<std::mutex> lock(state_mutex_);
+        cache_.status = UnpackStatus(payload, n);
+        cache_.status_valid = true;
+      }
+      sink.OnDvrStatus(0);
+      sink.OnDvrInfoChanged();
+      sink.OnRdcpReply(type, 0);
+      std::lock_guard<std::mutex> lock(state_mutex_);
+      RememberPair(cache_.status.frame_interval, cache_.status.stream_filter);
+      return;
+    }
+    case kAudioFlagsChanged:
+      if (apply) {
+        std::lock_guard<std::mutex> lock(state_mutex_);
+        cache_.settings.audio_flags = change.values[0];
+      }
+      break;
+    default:
+      break;
+  }
+  sink.OnRdcpReply(type, 0);
+}
+
+void RdcpSession::HandleEventList(const uint8_t* payload, std::size_t n, bool ok) {
+  if (!ok) {
+    // Rejected: the request ends silently, and later requests are allowed again.
+    CompleteRequest(rdcp::kEventListPart, nullptr);
+    event_list_requested_.store(false);
+    return;
+  }
+  if (n > 0) {
+    {
+      std::lock_guard<std::mutex> lock(state_mutex_);
+      for (std::size_t off = 0; off + kEventRecordSize <= n; off += kEventRecordSize) {
+        events_[event_next_] = UnpackEvent(payload + off, kEventRecordSize);
+        event_next_ = (event_next_ + 1) % kMaxEvents;
+        if (event_count_ < kMaxEvents) ++event_count_;
+      }
+    }
+    // A part is progress: the request is not sent again while parts arrive.
+    std::lock_guard<std::mutex> lock(ring_mutex_);
+    progress_ = true;
+    return;
+  }
+  {
+    std::lock_guard<std::mutex> lock(state_mutex_);
+    std::sort(events_, events_ + event_count_, [](const EventRecord& a, const EventRecord& b) {
+      return CompareDvrTime(a.start, b.start) > 0;
+    });
+    event_next_ = event_count_ % kMaxEvents;
+    cache_.event_list_valid = true;
+  }
+  event_list_requested_.store(false);
+  CompleteRequest(rdcp::kEventListPart, nullptr);
+  Sink().OnRdcpReply(rdcp::kEventListPart, 0);
+}
+
+void RdcpSession::HandleStatusPush(const uint8_t* payload, std::size_t n) {
+  DvrStatus status = UnpackStatus(payload, n);
+  bool restore = false;
+  uint8_t interval = 0, filter = 0;
+  {
+    std::lock_guard<std::mutex> lock(state_mutex_);
+    if (status.mode == dvr_mode::kAlarmRecording) {
+      if (!pair_saved_) {
+        pair_saved_ = true;
+        restore_interval_ = pair_interval_;
+        restore_filter_ = pair_filter_;
+      }
+    } else if (status.mode >= 1 && status.mode <= 7) {
+      if (pair_saved_) {
+        restore = true;
+        interval = restore_interval_;
+        filter = restore_filter_;
+        pair_saved_ = false;
+      }
+    }
+    cache_.status = status;
+    cache_.status_valid = true;
+  }
+  if (restore) SetStreamFilter(interval, filter);
+  Sink().OnDvrStatus(0);
+  Sink().OnDvrInfoChanged();
+}
+
+// ------------------------------------------------------------ keep-alive
+
+void RdcpSession::PollTick() {
+  ++keepalive_toggle_;
+  if (keepalive_toggle_ & 1) return;
+  int missed = missed_.fetch_add(1) + 1;
+  if (missed > 5) {
+    missed_.store(0);
+    Sink().OnPollTimeout();
+    return;
+  }
+  uint8_t message[5] = {rdcp::kStartByte, 1, rdcp::kKeepAlive, 0, keepalive_seq_};
+  SendDirect(message, sizeof message);
+  ++keepalive_seq_;
+}
+
+// -------------------------------------------------------------- requests
+
+EngineResult RdcpSession::OpenSession(const uint8_t password[6]) {
+  ClearCache();
+  uint8_t digits[6];
+  for (int i = 0; i < 6; ++i) digits[i] = static_cast<uint8_t>(password[i] & 0x0F);
+  return EnqueueRequest(rdcp::kOpenSession, 0, digits, 6);
+}
+
+EngineResult RdcpSession::CloseSession() {
+  if (!IsConnected()) return engine::kNotConnected;
+  const uint8_t message[4] = {rdcp::kStartByte, 0, rdcp::kCloseSession, 0};
+  return SendDirect(message, sizeof message);
+}
+
+EngineResult RdcpSession::GetSettings() {
+  return EnqueueRequest(rdcp::kGetSettings, 0, nullptr, 0);
+}
+EngineResult RdcpSession::GetSchedule() {
+  return EnqueueRequest(rdcp::kGetSchedule, 0, nullptr, 0);
+}
+EngineResult RdcpSession::GetTime() {
+  return EnqueueRequest(rdcp::kGetTime, 0, nullptr, 0);
+}
+EngineResult RdcpSession::GetStatus() {
+  return EnqueueRequest(rdcp::kGetStatus, 0, nullptr, 0);
+}
+
+EngineResult RdcpSession::SetSchedule(const uint8_t hours[24]) {
+  RecordSchedule s = RecordSchedule::Pack(hours);
+  return EnqueueChange(rdcp::kSetSchedule, s.bytes.data(), s.bytes.size());
+}
+
+EngineResult RdcpSession::SetTime(const DvrTime& time) {
+  uint8_t payload[kDvrTimeSize];
+  PackTime(time, payload);
+  return EnqueueChange(rdcp::kSetTime, payload, sizeof payload);
+}
+
+EngineResult RdcpSession::SetRecordMode(uint8_t v) {
+  return EnqueueChange(rdcp::kSetRecordMode, &v, 1);
+}
+EngineResult RdcpSession::SetInputChannels(uint8_t v) {
+  return EnqueueChange(rdcp::kSetInputChannels, &v, 1);
+}
+EngineResult RdcpSession::SetRecordChannels(uint8_t v) {
+  return EnqueueChange(rdcp::kSetRecordChannels, &v, 1);
+}
+EngineResult RdcpSession::SetVideoQuality(uint8_t v) {
+  return EnqueueChange(rdcp::kSetVideoQuality, &v, 1);
+}
+EngineResult RdcpSession::SetRecordFrameRate(uint8_t v) {
+  return EnqueueChange(rdcp::kSetRecordFrameRate, &v, 1);
+}
+EngineResult RdcpSession::SetAlarmOnDuration(uint8_t v) {
+  return EnqueueChange(rdcp::kSetAlarmOnDuration, &v, 1);
+}
+EngineResult RdcpSession::SetAlarmRecordDuration(uint8_t v) {
+  return EnqueueChange(rdcp::kSetAlarmRecordDuration, &v, 1);
+}
+EngineResult RdcpSession::SetAudioFlags(uint8_t v) {
+  return EnqueueChange(rdcp::kSetAudioFlags, &v, 1);
+}
+EngineResult RdcpSession::SetStreamFilter(uint8_t interval, uint8_t filter) {
+  const uint8_t payload[2] = {interval, filter};
+  return EnqueueChange(rdcp::kSetStreamFilter, payload, 2);
+}
+
+EngineResult RdcpSession::StartRecording() {
+  return EnqueueRequest(rdcp::kStartRecording, 0, nullptr, 0, true);
+}
+EngineResult RdcpSession::StopRecording() {
+  return EnqueueRequest(rdcp::kStopRecording, 0, nullptr, 0);
+}
+
+EngineResult RdcpSession::GetEventList() {
+  if (event_list_requested_.exchange(true)) return engine::kOk;  // one list at a time
+  {
+    std::lock_guard<std::mutex> lock(state_mutex_);
+    event_count_ = 0;
+    event_next_ = 0;
+    cache_.event_list_valid = false;
+  }
+  EngineResult r = EnqueueRequest(rdcp::kGetEventList, 0, nullptr, 0);
+  if (r != engine::kOk) event_list_requested_.store(false);  // nothing is running
+  return r;
+}
+
+EngineResult RdcpSession::Play() {
+  return EnqueueRequest(rdcp::kPlay, 0, nullptr, 0);
+}
+
+EngineResult RdcpSession::PlayFrom(uint8_t disk, const DvrTime& start) {
+  uint8_t payload[7];
+  rdcp::PackPlayFrom(disk, start, payload);
+  return EnqueueRequest(rdcp::kPlay, 0, payload, sizeof payload);
+}
+
+EngineResult RdcpSession::PlayEvent(uint8_t disk, uint32_t event_id) {
+  uint8_t payload[5];
+  rdcp::PackPlayEvent(disk, event_id, payload);
+  return EnqueueRequest(rdcp::kPlay, 0, payload, sizeof payload);
+}
+
+EngineResult RdcpSession::StopPlay() {
+  return EnqueueRequest(rdcp::kStopPlay, 0, nullptr, 0);
+}
+EngineResult RdcpSession::Pause() {
+  return EnqueueRequest(rdcp::kPause, 0, nullptr, 0);
+}
+EngineResult RdcpSession::FastForward() {
+  return EnqueueRequest(rdcp::kFastForward, 0, nullptr, 0);
+}
+EngineResult RdcpSession::Rewind() {
+  return EnqueueRequest(rdcp::kRewind, 0, nullptr, 0);
+}
+
+void RdcpSession::StoreStreamHeader(const RecTime& time, uint8_t rate_code, uint8_t channel_set) {
+  std::lock_guard<std::mutex> lock(state_mutex_);
+  cache_.rate_code = rate_code;
+  cache_.stream_content = channel_set;
+  const uint8_t mode = cache_.status.mode;
+  if (mode < dvr_mode::kPlay || mode > dvr_mode::kFastForward)
+    cache_.time = DvrTime::FromRecTime(time);
+}
+
+// --------------------------------------------------------------- getters
+
+DvrStateBlock RdcpSession::State() const {
+  std::lock_guard<std::mutex> lock(state_mutex_);
+  return cache_;
+}
+
+#define RD_SETTINGS_GETTER(Name, field)             \
+  uint8_t RdcpSession::Name() const {               \
+    std::lock_guard<std::mutex> lock(state_mutex_); \
+    return cache_.settings.field;                   \
+  }
+RD_SETTINGS_GETTER(RecordMode, record_mode)
+RD_SETTINGS_GETTER(VideoQuality, video_quality)
+RD_SETTINGS_GETTER(VideoStandard, video_standard)
+RD_SETTINGS_GETTER(RecordFrameRate, record_frame_rate)
+RD_SETTINGS_GETTER(AlarmOnDuration, alarm_on_duration)
+RD_SETTINGS_GETTER(AlarmRecordDuration, alarm_record_duration)
+RD_SETTINGS_GETTER(AudioAvailable, audio_available)
+#undef RD_SETTINGS_GETTER
+
+#define RD_STATUS_GETTER(Name, field)               \
+  uint8_t RdcpSession::Name() const {               \
+    std::lock_guard<std::mutex> lock(state_mutex_); \
+    return cache_.status.field;                     \
+  }
+RD_STATUS_GETTER(DvrMode, mode)
+RD_STATUS_GETTER(StreamFrameInterval, frame_interval)
+RD_STATUS_GETTER(StreamFilter, stream_filter)
+RD_STATUS_GETTER(PlaySpeed, play_speed)
+#undef RD_STATUS_GETTER
+
+ChannelDisplayState RdcpSession::InputChannels() const {
+  std::lock_guard<std::mutex> lock(state_mutex_);
+  ChannelDisplayState c;
+  for (int i = 0; i < 4; ++i) c.channel[i] = ChannelBitsHigh(cache_.settings.input_mask, i);
+  return c;
+}
+
+ChannelDisplayState RdcpSession::RecordChannels() const {
+  std::lock_guard<std::mutex> lock(state_mutex_);
+  ChannelDisplayState c;
+  c.quad = cache_.settings.record_mode;
+  for (int i = 0; i < 4; ++i) c.channel[i] = ChannelBitsHigh(cache_.settings.record_mask, i);
+  return c;
+}
+
+uint8_t RdcpSession::DiskInstalled(int disk) const {
+  if (disk != 0 && disk != 1) return 0;
+  std::lock_guard<std::mutex> lock(state_mutex_);
+  return cache_.settings.disk_installed[disk];
+}
+
+uint8_t RdcpSession::DiskOverwriting(int disk) const {
+  if (disk != 0 && disk != 1) return 0;
+  std::lock_guard<std::mutex> lock(state_mutex_);
+  return cache_.settings.disk_installed[disk] ? cache_.settings.disk_overwriting[disk] : 0;
+}
+
+uint32_t RdcpSession::DiskCapacityMb(int disk) const {
+  if (disk != 0 && disk != 1) return 0;
+  std::lock_guard<std::mutex> lock(state_mutex_);
+  return cache_.settings.disk_installed[disk] ? cache_.settings.disk_capacity[disk] >> 8 : 0;
+}
+
+uint32_t RdcpSession::DiskUsedMb(int disk) const {
+  if (disk != 0 && disk != 1) return 0;
+  std::lock_guard<std::mutex> lock(state_mutex_);
+  return cache_.settings.disk_installed[disk] ? cache_.settings.disk_used[disk] >> 8 : 0;
+}
+
+uint8_t RdcpSession::AudioRecordingEnabled() const {
+  std::lock_guard<std::mutex> lock(state_mutex_);
+  return cache_.settings.audio_flags & 1;
+}
+
+uint8_t RdcpSession::SpeakerMuted() const {
+  std::lock_guard<std::mutex> lock(state_mutex_);
+  return (cache_.settings.audio_flags >> 1) & 1;
+}
+
+uint8_t RdcpSession::AudioEnabled() const {
+  std::lock_guard<std::mutex> lock(state_mutex_);
+  return (cache_.status.stream_filter & stream_filter::kAudioExcluded) ? 0 : 1;
+}
+
+ChannelDisplayState RdcpSession::StreamChannelsPresent() const {
+  std::lock_guard<std::mutex> lock(state_mutex_);
+  ChannelDisplayState c;
+  c.quad = (cache_.stream_content & kChannelSetQuad) ? 1 : 0;
+  for (int i = 0; i < 4; ++i) c.channel[i] = ChannelBitsHigh(cache_.stream_content, i);
+  return c;
+}
+
+ChannelDisplayState RdcpSession::StreamChannelsShown() const {
+  std::lock_guard<std::mutex> lock(state_mutex_);
+  ChannelDisplayState c;
+  c.quad = (cache_.stream_content & kChannelSetQuad) ? 1 : 0;
+  for (int i = 0; i < 4; ++i) {
+    const bool excluded = (cache_.status.stream_filter >> i) & 1;
+    c.channel[i] = (ChannelBitsHigh(cache_.stream_content, i) && !excluded) ? 1 : 0;
+  }
+  return c;
+}
+
+ChannelDisplayState RdcpSession::StreamChannelsWanted() const {
+  std::lock_guard<std::mutex> lock(state_mutex_);
+  ChannelDisplayState c;
+  c.quad = cache_.settings.record_mode;
+  for (int i = 0; i < 4; ++i) c.channel[i] = ((cache_.status.stream_filter >> i) & 1) ? 0 : 1;
+  return c;
+}
+
+bool RdcpSession::GetDvrTime(DvrTime* out) const {
+  std::lock_guard<std::mutex> lock(state_mutex_);
+  if (!cache_.time_valid || out == nullptr) return false;
+  *out = cache_.time;
+  return true;
+}
+
+void RdcpSession::Schedule(uint8_t hours[24]) const {
+  std::lock_guard<std::mutex> lock(state_mutex_);
+  cache_.schedule.Unpack(hours);
+}
+
+bool RdcpSession::GetEventList(std::vector<EventRecord>* out) const {
+  std::lock_guard<std::mutex> lock(state_mutex_);
+  if (!cache_.event_list_valid || out == nullptr) return false;
+  out->assign(events_, events_ + event_count_);
+  return true;
+}
+
+bool RdcpSession::SettingsValid() const {
+  std::lock_guard<std::mutex> lock(state_mutex_);
+  return cache_.settings_valid;
+}
+
+bool RdcpSession::StatusValid() const {
+  std::lock_guard<std::mutex> lock(state_mutex_);
+  return cache_.status_valid;
+}
+
+}  // namespace rd
