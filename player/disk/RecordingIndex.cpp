@@ -1,0 +1,167 @@
+#include "player/disk/RecordingIndex.h"
+
+#include <algorithm>
+#include <cstdio>
+
+namespace rd {
+
+namespace {
+
+RecTime EventTime(const uint8_t* record, std::size_t offset) {
+  RecTime t;
+  t.year = record[offset + kEvYear];
+  t.month = record[offset + kEvMonth];
+  t.day = record[offset + kEvDay];
+  t.hour = record[offset + kEvHour];
+  t.minute = record[offset + kEvMinute];
+  t.second = record[offset + kEvSecond];
+  return t;
+}
+
+// Seconds without truncation to 32 bits (years 2106..2127 exceed it).
+int64_t Seconds64(const RecTime& time) {
+  int64_t y = 2000 + int64_t{time.year & 0x7F};
+  int64_t m = int64_t{time.month} - 2;
+  if (m <= 0) {
+    m += 12;
+    y -= 1;
+  }
+  const int64_t days = y / 4 - y / 100 + y / 400 + 367 * m / 12 + time.day + 365 * y - 719'499;
+  return ((days * 24 + time.hour) * 60 + time.minute) * 60 + time.second;
+}
+
+}  // namespace
+
+uint32_t TimeToSeconds(const RecTime& time) {
+  return static_cast<uint32_t>(Seconds64(time));
+}
+
+std::string FormatDiskTime(const RecTime& t) {
+  char text[48];
+  std::snprintf(text, sizeof text, "%02d/%02d/%02d  %02d:%02d:%02d", t.year, t.month, t.day, t.hour,
+                t.minute, t.second);
+  return text;
+}
+
+std::optional<std::string> FormatEventLine(const uint8_t* record) {
+  if (record[kEventStartOffset + kEvYear] == 0) return std::nullopt;
+  const RecTime start = EventTime(record, kEventStartOffset);
+  const RecTime end = EventTime(record, kEventEndOffset);
+  std::string line = FormatDiskTime(start);
+  line += " - ";
+  line += FormatDiskTime(end);
+  line += "  ";
+  line += record[kEventTypeOffset] == kEventTypeTimer ? "TIME" : "ALARM";
+  return line;
+}
+
+RecordingIndex::RecordingIndex(DvrDisk& disk, uint64_t marker, uint64_t area_sectors)
+    : disk_(disk), marker_(marker), area_sectors_(area_sectors) {}
+
+std::optional<DiskStatus> RecordingIndex::ReadStatus() {
+  if (marker_ < kEventSectorsBelowMarker) return std::nullopt;
+  const uint8_t* sector = disk_.ReadIndexSectors(StatusSectorOf(marker_), 1);
+  if (!sector) return std::nullopt;
+  return DecodeDiskStatus(sector);
+}
+
+std::optional<RecTime> RecordingIndex::PacketTime(uint64_t packet) {
+  if (packet >= packet_count()) return std::nullopt;  // never outside the area
+  const uint8_t* sector = disk_.ReadIndexSectors(packet * kSectorsPerPacket, 1);
+  if (!sector) return std::nullopt;
+  return RecTimeFromDiskSector(sector);
+}
+
+SpanResult RecordingIndex::ReadSpan(RecordingSpan* span) {
+  const auto present = disk_.DataPresent(marker_);
+  if (!present) return SpanResult::kReadError;
+  if (!*present) return SpanResult::kNoData;
+
+  const uint64_t ap = packet_count();
+  auto status = ReadStatus();
+  if (!status) return SpanResult::kReadError;
+  uint64_t w = status->next_packet;
+  // A wrapped ring whose next packet is one past the end starts again at 0.
+  if (status->wrapped && w == ap) w = 0;
+  // No recorded packet (or a status that points outside the ring): nothing
+  // to play or search.
+  if (ap == 0 || w > ap || (!status->wrapped && w == 0)) return SpanResult::kNoData;
+
+  RecordingSpan s;
+  s.status = DiskStatus{static_cast<uint32_t>(w), status->wrapped};
+  s.packet_count = ap;
+  if (!status->wrapped) {
+    s.first_packet = 0;
+    s.last_packet = w - 1;
+  } else {
+    s.first_packet = w;
+    s.last_packet = w == 0 ? ap - 1 : w - 1;
+  }
+  const auto start = PacketTime(s.first_packet);
+  const auto end = PacketTime(s.last_packet);
+  const auto default_search = PacketTime(ap > 1 ? 1 : 0);
+  if (!start || !end || !default_search) return SpanResult::kReadError;
+  s.start = *start;
+  s.end = *end;
+  s.default_search = *default_search;
+
+  // Newest data first: from the last packet down through packets 0 .. W-1
+  // (only the last packet when W = 0), then the older part W .. AP-1.
+  s.first_segment.start_probe = s.last_packet;
+  s.first_segment.step = w / 2;
+  s.first_segment.low = w == 0 ? s.last_packet : 0;
+  s.first_segment.high = s.last_packet;
+  if (status->wrapped && w < ap) {
+    s.second_segment = SearchSegment{w, (ap - w) / 2, w, ap - 1};
+  }
+  *span = s;
+  return SpanResult::kOk;
+}
+
+std::optional<std::vector<std::string>> RecordingIndex::ListEvents() {
+  if (marker_ < kEventSectorsBelowMarker) return std::nullopt;
+  const uint8_t* sectors =
+      disk_.ReadIndexSectors(FirstEventSector(marker_), static_cast<uint32_t>(kEventSectorCount));
+  if (!sectors) return std::nullopt;
+  std::vector<std::string> lines;
+  if (sectors[kDataFlagOffset] == 0) return lines;
+  for (std::size_t r = 0; r < kEventRecordCount; ++r) {
+    if (auto line = FormatEventLine(sectors + r * kEventRecordSize)) lines.push_back(*line);
+  }
+  return lines;
+}
+
+bool RecordingIndex::FindTime(const RecTime& target, const RecordingSpan& span,
+                              uint64_t* position) {
+  probes_ = 0;
+  const int64_t goal = Seconds64(target);
+  auto search = [&](const SearchSegment& seg) -> std::optional<uint64_t> {
+    if (seg.low > seg.high || seg.high >= packet_count()) return std::nullopt;
+    uint64_t p = std::clamp(seg.start_probe, seg.low, seg.high);
+    uint64_t s = seg.step;
+    for (;;) {
+      ++probes_;
+      const auto time = PacketTime(p);
+      // A probe that cannot be read ends the segment: nothing stale is compared.
+      if (!time) return std::nullopt;
+      const int64_t t = Seconds64(*time);
+      if (t - goal <= 1 && goal - t <= 1) return p;
+      // Probes stay within the recorded packets of the segment, so no read
+      // leaves the area and a target outside the recording is not found.
+      if (t < goal) {
+        p = (seg.high - p >= s) ? p + s : seg.high;
+      } else {
+        p = (p - seg.low >= s) ? p - s : seg.low;
+      }
+      s /= 2;
+      if (s == 0) return std::nullopt;
+    }
+  };
+  auto hit = search(span.first_segment);
+  if (!hit && span.status.wrapped && span.second_segment) hit = search(*span.second_segment);
+  if (!hit) return false;
+  *position = *hit * kPacketSize;
+  return true;
+}
+
+}  // namespace rd

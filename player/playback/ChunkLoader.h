@@ -1,0 +1,114 @@
+#pragma once
+// The chunk loader (module _file_loader): reads 2 MiB chunks (512 packets) of
+// the recording area, and turns one chunk in stream order into a StreamBuffer:
+// the MJPEG bytes of its video packets, the index of the frames found in them
+// with their recording times, and the chunk's audio.
+//
+// Capacities are fixed (400 frames, 64 audio packets, 100 audio marks); what
+// a chunk holds beyond them is dropped, never written past. All buffers are
+// allocated once, with the loader.
+
+#include <array>
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "player/disk/SectorDevice.h"
+#include "shared/stream/StreamPacket.h"
+
+namespace rd {
+
+struct FrameRecord {
+  uint32_t start = 0;      // offset of the frame's start code in the MJPEG bytes
+  uint32_t length = 0;     // bytes up to the next frame's start code
+  RecTime time;            // of the video packet holding the start code
+  uint8_t rate = 0;        // RateCode of that packet
+  uint8_t audio_flag = 0;  // an audio packet was interleaved within this frame
+};
+
+struct StreamBuffer {
+  static constexpr std::size_t kMjpegCapacity = kChunkPackets * kVideoPayloadSize + 262'144;
+  static constexpr std::size_t kMaxAudioPackets = 64;
+  static constexpr std::size_t kAudioCapacity = kMaxAudioPackets * kAudioPayloadSize;
+  static constexpr std::size_t kMaxFrames = 400;
+  static constexpr std::size_t kMaxAudioMarks = 100;
+
+  StreamBuffer() : mjpeg(kMjpegCapacity), audio(kAudioCapacity) {}
+
+  std::vector<uint8_t> mjpeg;  // kMjpegCapacity bytes
+  uint32_t mjpeg_length = 0;
+  uint32_t frame_count = 0;
+  std::vector<uint8_t> audio;  // kAudioCapacity bytes
+  uint32_t audio_length = 0;
+  uint32_t audio_remaining = 0;
+  uint32_t audio_packet_count = 0;
+  std::array<FrameRecord, kMaxFrames> frames{};
+  std::array<uint32_t, kMaxAudioMarks> audio_marks{};
+  uint32_t frames_per_audio_packet = 0;
+
+  // Channel code of frame i (low 3 bits of the byte after its start code),
+  // or 7 (undefined) when the byte is not in the buffer.
+  uint8_t ChannelOf(std::size_t i) const;
+};
+
+class ChunkLoader {
+ public:
+  using MessageSink = std::function<void(const std::string& text)>;
+
+  explicit ChunkLoader(DeviceOpener opener = OpenSectorDevice);
+
+  void set_message_sink(MessageSink sink) { message_sink_ = std::move(sink); }
+
+  // Opens the device (closing an open one first); false after showing
+  // "File Open Error".
+  bool OpenSource(const std::string& device_path);
+  bool is_open() const { return device_ != nullptr; }
+  // Reads the chunk at byte `position` of the recording area into `chunk`
+  // (kChunkBytes), but never past `area_bytes`: near the end of the area only
+  // the packets inside it are read. Returns the bytes read (a whole number of
+  // packets), 0 on failure or when `position` is not inside the area.
+  std::size_t ReadChunk(uint64_t position, uint64_t area_bytes, uint8_t* chunk);
+  void Reset();  // closes the handle
+
+  // Splits the whole packets of `chunk` (stream order; `size` bytes, at most
+  // one chunk) into MJPEG bytes, audio bytes and audio marks of buffer `fill`
+  // and the per-chunk header arrays; updates the audio-present flag.
+  void ParseChunk(const uint8_t* chunk, std::size_t size, int fill);
+  // Builds the frame records and the frame count of buffer `fill`.
+  void IndexFrames(int fill);
+
+  StreamBuffer& buffer(int index) { return buffers_[index & 1]; }
+  const StreamBuffer& buffer(int index) const { return buffers_[index & 1]; }
+
+  bool audio_present() const { return audio_present_.load(std::memory_order_relaxed); }
+  void set_audio_present(bool on) { audio_present_.store(on, std::memory_order_relaxed); }
+
+  // Packet times / rates of the video packets of the last parse, by ordinal.
+  const RecTime& packet_time(std::size_t v) const { return packet_times_[v % kChunkPackets]; }
+  uint8_t packet_rate(std::size_t v) const { return packet_rates_[v % kChunkPackets]; }
+  // Audio packets of the last parse beyond the 64 a buffer holds (dropped).
+  uint32_t dropped_audio_packets() const { return dropped_audio_; }
+  // Start codes of the last index beyond the 400 records (dropped frames).
+  uint32_t dropped_frames() const { return dropped_frames_; }
+
+ private:
+  void Message(const std::string& text) const {
+    if (message_sink_) message_sink_(text);
+  }
+
+  DeviceOpener opener_;
+  MessageSink message_sink_;
+  std::unique_ptr<SectorDevice> device_;
+  std::array<StreamBuffer, 2> buffers_;
+  std::array<RecTime, kChunkPackets> packet_times_{};
+  std::array<uint8_t, kChunkPackets> packet_rates_{};
+  std::atomic<bool> audio_present_{false};
+  uint32_t dropped_audio_ = 0;
+  uint32_t dropped_frames_ = 0;
+};
+
+}  // namespace rd

@@ -1,0 +1,129 @@
+#pragma once
+// Small DVR disk images for the player's tests, built with the disk image
+// writer, and a device wrapper that logs and fails reads on demand.
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <set>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "player/disk/SectorDevice.h"
+#include "shared/stream/StreamPacket.h"
+#include "tools/common/DvrDiskImage.h"
+
+namespace rdtest {
+
+// Days from 1970-01-01 to a civil date, and back (proleptic Gregorian).
+inline int64_t DaysFromCivil(int64_t y, unsigned m, unsigned d) {
+  y -= m <= 2;
+  const int64_t era = (y >= 0 ? y : y - 399) / 400;
+  const unsigned yoe = static_cast<unsigned>(y - era * 400);
+  const unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
+  const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+  return era * 146097 + static_cast<int64_t>(doe) - 719468;
+}
+
+inline int64_t EpochSeconds(const rd::RecTime& t) {
+  return DaysFromCivil(2000 + t.year, t.month, t.day) * 86400 + t.hour * 3600 + t.minute * 60 +
+         t.second;
+}
+
+inline rd::RecTime FromEpochSeconds(int64_t s) {
+  int64_t z = s / 86400;
+  const int64_t secs = s % 86400;
+  z += 719468;
+  const int64_t era = (z >= 0 ? z : z - 146096) / 146097;
+  const unsigned doe = static_cast<unsigned>(z - era * 146097);
+  const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+  const int64_t y = static_cast<int64_t>(yoe) + era * 400;
+  const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+  const unsigned mp = (5 * doy + 2) / 153;
+  const unsigned d = doy - (153 * mp + 2) / 5 + 1;
+  const unsigned m = mp < 10 ? mp + 3 : mp - 9;
+  rd::RecTime t;
+  t.year = static_cast<uint8_t>(y + (m <= 2) - 2000);
+  t.month = static_cast<uint8_t>(m);
+  t.day = static_cast<uint8_t>(d);
+  t.hour = static_cast<uint8_t>(secs / 3600);
+  t.minute = static_cast<uint8_t>(secs / 60 % 60);
+  t.second = static_cast<uint8_t>(secs % 60);
+  return t;
+}
+
+inline rd::RecTime AddSeconds(const rd::RecTime& t, int64_t s) {
+  return FromEpochSeconds(EpochSeconds(t) + s);
+}
+
+// Writes video packets first .. first+count-1 (empty payloads) stamped with
+// time(p).
+inline void WriteTimedPackets(rd::DvrDiskImage& image, uint64_t first, uint64_t count,
+                              const std::function<rd::RecTime(uint64_t)>& time) {
+  uint8_t packet[rd::kPacketSize];
+  for (uint64_t p = first; p < first + count; ++p) {
+    rd::DvrDiskImage::MakeVideoPacket(time(p), 1, 0x0F, nullptr, 0, packet);
+    image.WritePacket(p, packet);
+  }
+}
+
+// Wraps real devices: logs every read (offset, size) and fails reads that
+// touch one of `fail_sectors`, or the size request when `fail_size`.
+class ProbeOpener {
+ public:
+  struct Log {
+    std::mutex mutex;
+    std::vector<std::pair<uint64_t, std::size_t>> reads;
+    std::set<uint64_t> fail_sectors;
+    bool fail_size = false;
+    int opens = 0;
+  };
+
+  ProbeOpener() : log_(std::make_shared<Log>()) {}
+
+  rd::DeviceOpener opener() const {
+    auto log = log_;
+    return [log](const std::string& path, std::string* error) -> std::unique_ptr<rd::SectorDevice> {
+      auto inner = rd::OpenSectorDevice(path, error);
+      if (!inner) return nullptr;
+      {
+        std::lock_guard lock(log->mutex);
+        ++log->opens;
+      }
+      return std::make_unique<Device>(std::move(inner), log);
+    };
+  }
+  Log& log() { return *log_; }
+
+ private:
+  class Device : public rd::SectorDevice {
+   public:
+    Device(std::unique_ptr<rd::SectorDevice> inner, std::shared_ptr<Log> log)
+        : inner_(std::move(inner)), log_(std::move(log)) {}
+    std::optional<uint64_t> SizeBytes() override {
+      if (log_->fail_size) return std::nullopt;
+      return inner_->SizeBytes();
+    }
+    std::size_t ReadAt(uint64_t offset, void* buffer, std::size_t size) override {
+      {
+        std::lock_guard lock(log_->mutex);
+        log_->reads.emplace_back(offset, size);
+        const uint64_t first = offset / rd::kSectorSize;
+        const uint64_t last = (offset + size - 1) / rd::kSectorSize;
+        auto it = log_->fail_sectors.lower_bound(first);
+        if (it != log_->fail_sectors.end() && *it <= last) return 0;
+      }
+      return inner_->ReadAt(offset, buffer, size);
+    }
+
+   private:
+    std::unique_ptr<rd::SectorDevice> inner_;
+    std::shared_ptr<Log> log_;
+  };
+
+  std::shared_ptr<Log> log_;
+};
+
+}  // namespace rdtest
