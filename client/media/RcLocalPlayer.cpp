@@ -182,7 +182,7 @@ int RcLocalPlayer::GetVideoStandard() const {
 }
 
 void RcLocalPlayer::PaceSleep(int64_t ms) {
-  if (ms <= 0) return;
+  if (ms <= 0 || !pacing_.load()) return;
   std::unique_lock lock(sleep_mu_);
   sleep_cv_.wait_for(lock, std::chrono::milliseconds(ms), [this] { return stop_.load(); });
 }

@@ -62,6 +62,9 @@ class RcLocalPlayer {
   uint8_t GetState() const { return state_.load(); }
   void SetState(uint8_t state) { state_.store(state); }
   int GetVideoStandard() const;  // 1 PAL, 0 NTSC or no file
+  // With pacing off the records follow each other without the recorded
+  // intervals (tools that convert or inspect files); on by default.
+  void SetPacing(bool on) { pacing_.store(on); }
 
   // One step of the reader: reads up to the next record to deliver in the
   // current state. Returns the state (a video record was read), kAudioRecord,
@@ -111,6 +114,7 @@ class RcLocalPlayer {
   std::atomic<uint8_t> state_{kNoFile};
   std::atomic<bool> running_{false};
   std::atomic<bool> stop_{false};
+  std::atomic<bool> pacing_{true};
   std::thread reader_;
   std::mutex sleep_mu_;
   std::condition_variable sleep_cv_;
