@@ -2,6 +2,7 @@
 
 #include <arpa/inet.h>
 #include <fcntl.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <sys/socket.h>
@@ -229,6 +230,9 @@ void EngineSocket::ConnectNow() {
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
     return;
   }
+  // Requests and replies are small and answered one by one: send each at once.
+  int one = 1;
+  ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
   connected_.store(true);
   OnConnect(0);
 }
@@ -292,7 +296,10 @@ EngineResult EngineSocket::StartSender() {
 EngineResult EngineSocket::StopSender() {
   if (!sender_started_.load()) return engine::kSenderNotRunning;
   sender_run_.store(false);
-  for (int i = 0; i < 1000 && !sender_left_.load(); ++i)
+  // Bounded wait in 1 ms steps, so the whole stop stays within a second.
+  const auto deadline =
+      std::chrono::steady_clock::now() + std::chrono::milliseconds(kSenderStopWaitMs);
+  while (!sender_left_.load() && std::chrono::steady_clock::now() < deadline)
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
   if (!sender_left_.load()) {
     // Stuck in a Send to a peer that does not read: shutting the socket down

@@ -28,6 +28,10 @@ namespace rd {
 
 class EngineSocket {
  public:
+  // How long StopSender waits for the sender loop to leave by itself before
+  // it shuts the socket down to wake a blocked Send.
+  static constexpr int kSenderStopWaitMs = 950;
+
   EngineSocket();
   virtual ~EngineSocket();
   EngineSocket(const EngineSocket&) = delete;
@@ -70,7 +74,7 @@ class EngineSocket {
 
   // Sender thread hooks. StartSender: 39 if running, 36 if the thread cannot
   // be created. StopSender: 40 if not running; otherwise clears the run flag,
-  // waits up to 1 s in 1 ms steps for the loop to leave, then (if it has not)
+  // waits up to kSenderStopWaitMs in 1 ms steps for the loop to leave, then (if it has not)
   // shuts the socket down so a blocked Send returns, and joins the thread.
   EngineResult StartSender();
   EngineResult StopSender();
