@@ -7,10 +7,14 @@ extern "C" {
 #include <libavformat/avformat.h>
 }
 
+#include <atomic>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <map>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/MessageBox.h"
@@ -408,6 +412,76 @@ TEST_F(AviWriterTest, WritesOutsideRecording) {
   EXPECT_EQ(writer.AddAudio(block.data(), block.size()), kAviWriteFailed);
   EXPECT_EQ(writer.Close(), kAviOk);
   EXPECT_EQ(writer.Close(), kAviOk);
+}
+
+TEST_F(AviWriterTest, AudioFromAnotherThreadWhileFramesAreAdded) {
+  const fs::path file = dir / "t.avi";
+  ASSERT_EQ(CreateWith("mjpeg", file), kAviOk);
+  const auto bmp = TwoColourBitmap(kW, kH);
+  std::atomic<int> audio_ok{0};
+  std::thread audio([&] {
+    std::vector<uint8_t> block(4000, 0x55);
+    for (int i = 0; i < 40; ++i) audio_ok += writer.AddAudio(block.data(), block.size()) == kAviOk;
+  });
+  int frames_ok = 0;
+  for (int i = 0; i < 40; ++i)
+    frames_ok += writer.AddVideoFrame(bmp.data(), bmp.size(), true) == kAviOk;
+  audio.join();
+  // The stop command while audio may still arrive: later blocks are refused.
+  writer.Release();
+  std::vector<uint8_t> late(4000, 0x55);
+  EXPECT_EQ(writer.AddAudio(late.data(), late.size()), kAviWriteFailed);
+  ASSERT_EQ(writer.Close(), kAviOk);
+  EXPECT_EQ(frames_ok, 40);
+  EXPECT_EQ(audio_ok.load(), 40);
+  const ReadBack r = Read(file);
+  EXPECT_EQ(r.video_packets, 40);
+  EXPECT_EQ(r.audio_bytes, 40 * 4000);
+}
+
+// Past 1 GiB the muxer goes on in AVIX parts (OpenDML) with their own
+// indexes; every frame of a file past 2 GB must read back. Writes 2.2 GB, so
+// it runs only when RD_LARGE_TESTS is set.
+TEST_F(AviWriterTest, ExportPastTwoGigabytes) {
+  if (std::getenv("RD_LARGE_TESTS") == nullptr) GTEST_SKIP() << "set RD_LARGE_TESTS=1 to run";
+  const int w = 640, h = 436, frames = 2600;  // 837,120 bytes a frame
+  const fs::path file = dir / "big.avi";
+  writer.SetCompressorChooser(nullptr);
+  ASSERT_EQ(writer.Create(file.string(), 24, w, h, BitmapInfoHeader::Make24(w, h)), kAviOk);
+  std::vector<uint8_t> bmp(static_cast<std::size_t>(w) * h * 3, 0x40);
+  std::vector<uint8_t> block(4000, 0x55);
+  for (int i = 0; i < frames; ++i) {
+    bmp[0] = static_cast<uint8_t>(i);
+    ASSERT_EQ(writer.AddVideoFrame(bmp.data(), bmp.size(), true), kAviOk);
+    if (i % 15 == 0) {
+      ASSERT_EQ(writer.AddAudio(block.data(), block.size()), kAviOk);
+    }
+  }
+  clock.now += std::chrono::milliseconds(frames * 1000) / 30;
+  writer.Release();
+  ASSERT_EQ(writer.Close(), kAviOk);
+  ASSERT_GT(fs::file_size(file), 2ull << 30);
+  // The RIFF parts, walked with seeks; the headers from the first 64 KiB.
+  std::ifstream in(file, std::ios::binary);
+  std::vector<std::string> forms;
+  std::vector<unsigned char> chunk(12);
+  for (uint64_t pos = 0; in.seekg(static_cast<std::streamoff>(pos)) &&
+                         in.read(reinterpret_cast<char*>(chunk.data()), 12);) {
+    forms.emplace_back(reinterpret_cast<const char*>(&chunk[8]), 4);
+    pos += 8 + Le32(chunk, 4);
+  }
+  EXPECT_EQ(forms, (std::vector<std::string>{"AVI ", "AVIX", "AVIX"}));
+  in.clear();
+  std::vector<unsigned char> head(64 * 1024);
+  in.seekg(0);
+  in.read(reinterpret_cast<char*>(head.data()), static_cast<std::streamsize>(head.size()));
+  RiffMap map = MapFile(head);
+  EXPECT_EQ(map.ids["indx"], 2) << "a super index for each stream";
+  EXPECT_EQ(map.ids["dmlh"], 1);
+  EXPECT_EQ(Le32(head, 132), 900u);
+  const ReadBack r = Read(file);
+  EXPECT_EQ(r.video_packets, frames);
+  EXPECT_EQ(r.audio_bytes, (frames + 14) / 15 * 4000);
 }
 
 TEST(AviCompressors, UncompressedFirstThenCommonOnes) {
