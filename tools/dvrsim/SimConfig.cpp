@@ -1,0 +1,495 @@
+#include "tools/dvrsim/SimConfig.h"
+
+#include <cctype>
+#include <charconv>
+#include <cstdlib>
+
+namespace rd::sim {
+namespace {
+
+struct ScenarioInfo {
+  const char* name;
+  ScenarioKind kind;
+  int default_arg;
+};
+
+constexpr ScenarioInfo kScenarios[] = {
+    {"wrong-password", ScenarioKind::kWrongPassword, 0},
+    {"network-off", ScenarioKind::kNetworkOff, 0},
+    {"refuse", ScenarioKind::kRefuse, 2},
+    {"silent-keepalive", ScenarioKind::kSilentKeepAlive, 5},
+    {"session-end", ScenarioKind::kSessionEnd, 5},
+    {"keypad-close", ScenarioKind::kKeypadClose, 5},
+    {"drop-first-reply", ScenarioKind::kDropFirstReply, 0},
+    {"garbage", ScenarioKind::kGarbage, 16},
+    {"two-replies", ScenarioKind::kTwoReplies, 0},
+    {"close-control", ScenarioKind::kCloseControl, 5},
+    {"close-stream", ScenarioKind::kCloseStream, 5},
+    {"mid-chunk", ScenarioKind::kMidChunk, 1000},
+    {"restart", ScenarioKind::kRestart, 50},
+    {"split-start", ScenarioKind::kSplitStart, 2},
+    {"mode6", ScenarioKind::kMode6, 3},
+};
+
+bool ParseInt(const std::string& text, long long lo, long long hi, long long* out) {
+  if (text.empty()) return false;
+  long long v = 0;
+  auto [p, ec] = std::from_chars(text.data(), text.data() + text.size(), v);
+  if (ec != std::errc() || p != text.data() + text.size() || v < lo || v > hi) return false;
+  *out = v;
+  return true;
+}
+
+bool ParseDouble(const std::string& text, double lo, double hi, double* out) {
+  if (text.empty()) return false;
+  char* end = nullptr;
+  double v = std::strtod(text.c_str(), &end);
+  if (end != text.c_str() + text.size() || !(v >= lo && v <= hi)) return false;
+  *out = v;
+  return true;
+}
+
+// Walks argv-style options: "--name value" and "--name=value".
+class ArgWalker {
+ public:
+  explicit ArgWalker(const std::vector<std::string>& args) : args_(args) {}
+  bool Next(std::string* name) {
+    if (i_ >= args_.size()) return false;
+    std::string a = args_[i_++];
+    inline_value_.reset();
+    auto eq = a.find('=');
+    if (a.rfind("--", 0) == 0 && eq != std::string::npos) {
+      inline_value_ = a.substr(eq + 1);
+      a = a.substr(0, eq);
+    }
+    *name = a;
+    return true;
+  }
+  bool Value(const std::string& name, std::string* value, std::string* error) {
+    if (inline_value_) {
+      *value = *inline_value_;
+      inline_value_.reset();
+      return true;
+    }
+    if (i_ >= args_.size()) {
+      *error = "option " + name + " needs a value";
+      return false;
+    }
+    *value = args_[i_++];
+    return true;
+  }
+
+ private:
+  const std::vector<std::string>& args_;
+  std::size_t i_ = 0;
+  std::optional<std::string> inline_value_;
+};
+
+int64_t DaysFromCivil(int y, unsigned m, unsigned d) {
+  y -= m <= 2;
+  const int era = (y >= 0 ? y : y - 399) / 400;
+  const unsigned yoe = static_cast<unsigned>(y - era * 400);
+  const unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
+  const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+  return static_cast<int64_t>(era) * 146097 + static_cast<int64_t>(doe) - 719468;
+}
+
+}  // namespace
+
+std::optional<Scenario> ParseScenario(const std::string& text, std::string* error) {
+  std::string name = text;
+  std::string arg;
+  auto colon = text.find(':');
+  if (colon != std::string::npos) {
+    name = text.substr(0, colon);
+    arg = text.substr(colon + 1);
+  }
+  for (const auto& info : kScenarios) {
+    if (name != info.name) continue;
+    Scenario s{info.kind, info.default_arg};
+    if (colon != std::string::npos) {
+      long long v = 0;
+      if (!ParseInt(arg, 0, 1000000, &v)) {
+        if (error) *error = "scenario " + name + ": bad argument '" + arg + "'";
+        return std::nullopt;
+      }
+      s.arg = static_cast<int>(v);
+    }
+    return s;
+  }
+  if (error) *error = "unknown scenario '" + name + "' (see --help)";
+  return std::nullopt;
+}
+
+const char* ScenarioName(ScenarioKind kind) {
+  for (const auto& info : kScenarios)
+    if (info.kind == kind) return info.name;
+  return "?";
+}
+
+const Scenario* SimOptions::Find(ScenarioKind kind) const {
+  for (const auto& s : scenarios)
+    if (s.kind == kind) return &s;
+  return nullptr;
+}
+
+std::optional<uint64_t> ParseSize(const std::string& text) {
+  if (text.empty()) return std::nullopt;
+  std::string digits = text;
+  uint64_t mult = 1;
+  char last = static_cast<char>(std::toupper(static_cast<unsigned char>(text.back())));
+  if (last == 'B' && text.size() > 1) {  // "512MB", "1GiB"-less forms
+    digits.pop_back();
+    if (!digits.empty() && (digits.back() == 'i' || digits.back() == 'I')) digits.pop_back();
+    last = digits.empty()
+               ? 0
+               : static_cast<char>(std::toupper(static_cast<unsigned char>(digits.back())));
+  }
+  switch (last) {
+    case 'K':
+      mult = 1ull << 10;
+      break;
+    case 'M':
+      mult = 1ull << 20;
+      break;
+    case 'G':
+      mult = 1ull << 30;
+      break;
+    case 'T':
+      mult = 1ull << 40;
+      break;
+    default:
+      break;
+  }
+  if (mult != 1) digits.pop_back();
+  long long v = 0;
+  if (!ParseInt(digits, 1, (1ll << 53), &v)) return std::nullopt;
+  uint64_t r = static_cast<uint64_t>(v) * mult;
+  if (r / mult != static_cast<uint64_t>(v) || r > (1ull << 50)) return std::nullopt;
+  return r;
+}
+
+std::optional<uint64_t> ParseDuration(const std::string& text) {
+  if (text.empty()) return std::nullopt;
+  if (text.find(':') != std::string::npos) {
+    // h:mm:ss or mm:ss
+    std::vector<long long> parts;
+    std::size_t pos = 0;
+    while (true) {
+      auto c = text.find(':', pos);
+      long long v = 0;
+      if (!ParseInt(text.substr(pos, c == std::string::npos ? std::string::npos : c - pos), 0,
+                    100000000, &v))
+        return std::nullopt;
+      parts.push_back(v);
+      if (c == std::string::npos) break;
+      pos = c + 1;
+    }
+    if (parts.size() > 3) return std::nullopt;
+    uint64_t s = 0;
+    for (auto p : parts) s = s * 60 + static_cast<uint64_t>(p);
+    return s;
+  }
+  std::string digits = text;
+  uint64_t mult = 1;
+  switch (text.back()) {
+    case 's':
+      mult = 1;
+      digits.pop_back();
+      break;
+    case 'm':
+      mult = 60;
+      digits.pop_back();
+      break;
+    case 'h':
+      mult = 3600;
+      digits.pop_back();
+      break;
+    case 'd':
+      mult = 86400;
+      digits.pop_back();
+      break;
+    default:
+      break;
+  }
+  long long v = 0;
+  if (!ParseInt(digits, 0, 100000000, &v)) return std::nullopt;
+  return static_cast<uint64_t>(v) * mult;
+}
+
+std::optional<int64_t> ParseCalendarTime(const std::string& text) {
+  int y = 0, mo = 0, d = 0, h = 0, mi = 0, s = 0;
+  char sep = 0;
+  int n = std::sscanf(text.c_str(), "%4d-%2d-%2d%c%2d:%2d:%2d", &y, &mo, &d, &sep, &h, &mi, &s);
+  if (n == 3) {
+    h = mi = s = 0;
+  } else if (n != 7 || (sep != ' ' && sep != 'T')) {
+    return std::nullopt;
+  }
+  static constexpr int kDays[] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  if (y < 2000 || y > 2099 || mo < 1 || mo > 12 || d < 1 || d > kDays[mo - 1] || h > 23 ||
+      mi > 59 || s > 59 || h < 0 || mi < 0 || s < 0)
+    return std::nullopt;
+  bool leap = (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
+  if (mo == 2 && d == 29 && !leap) return std::nullopt;
+  return DaysFromCivil(y, static_cast<unsigned>(mo), static_cast<unsigned>(d)) * 86400 + h * 3600 +
+         mi * 60 + s;
+}
+
+std::optional<std::array<uint8_t, 6>> ParsePassword(const std::string& text) {
+  if (text.size() != 6) return std::nullopt;
+  std::array<uint8_t, 6> out{};
+  for (int i = 0; i < 6; ++i) {
+    char c = static_cast<char>(std::toupper(static_cast<unsigned char>(text[i])));
+    if (c >= '0' && c <= '9')
+      out[i] = static_cast<uint8_t>(c - '0');
+    else if (c >= 'A' && c <= 'F')
+      out[i] = static_cast<uint8_t>(c - 'A' + 10);
+    else
+      return std::nullopt;
+  }
+  return out;
+}
+
+bool ParseSimArgs(const std::vector<std::string>& args, SimOptions* out, bool* help,
+                  std::string* error) {
+  *help = false;
+  ArgWalker w(args);
+  std::string name, value;
+  bool disk_size_given = false, network_given = false;
+  while (w.Next(&name)) {
+    long long v = 0;
+    if (name == "--help" || name == "-h") {
+      *help = true;
+      return true;
+    } else if (name == "--listen") {
+      if (!w.Value(name, &out->listen, error)) return false;
+    } else if (name == "--control-port" || name == "--stream-port") {
+      if (!w.Value(name, &value, error)) return false;
+      if (!ParseInt(value, 0, 65535, &v)) {
+        *error = name + ": not a port number: '" + value + "'";
+        return false;
+      }
+      (name == "--control-port" ? out->control_port : out->stream_port) = static_cast<int>(v);
+    } else if (name == "--password") {
+      if (!w.Value(name, &value, error)) return false;
+      auto pw = ParsePassword(value);
+      if (!pw) {
+        *error = "--password needs six hex digits, got '" + value + "'";
+        return false;
+      }
+      out->password = *pw;
+    } else if (name == "--pal") {
+      out->pal = true;
+    } else if (name == "--quad") {
+      out->quad = true;
+    } else if (name == "--no-audio") {
+      out->audio = false;
+    } else if (name == "--disk") {
+      if (!w.Value(name, &out->disk, error)) return false;
+    } else if (name == "--disk-size") {
+      if (!w.Value(name, &value, error)) return false;
+      auto s = ParseSize(value);
+      if (!s) {
+        *error = "--disk-size: bad size '" + value + "'";
+        return false;
+      }
+      out->disk_size = *s;
+      disk_size_given = true;
+    } else if (name == "--network") {
+      out->network = true;
+      network_given = true;
+    } else if (name == "--scenario") {
+      if (!w.Value(name, &value, error)) return false;
+      auto s = ParseScenario(value, error);
+      if (!s) return false;
+      out->scenarios.push_back(*s);
+    } else if (name == "--log") {
+      if (!w.Value(name, &out->log_file, error)) return false;
+    } else if (name == "--fps") {
+      if (!w.Value(name, &value, error)) return false;
+      if (!ParseDouble(value, 0.1, 240, &out->fps)) {
+        *error = "--fps: expected 0.1 to 240, got '" + value + "'";
+        return false;
+      }
+    } else if (name == "--quiet" || name == "-q") {
+      out->quiet = true;
+    } else {
+      *error = "unknown option '" + name + "' (see --help)";
+      return false;
+    }
+  }
+  if ((disk_size_given || network_given) && out->disk.empty()) {
+    *error = "--disk-size and --network need --disk FILE";
+    return false;
+  }
+  if (out->control_port != 0 && out->control_port == out->stream_port) {
+    *error = "the control and stream ports must differ";
+    return false;
+  }
+  return true;
+}
+
+bool ParseMakeDiskArgs(const std::vector<std::string>& args, MakeDiskOptions* out, bool* help,
+                       std::string* error) {
+  *help = false;
+  ArgWalker w(args);
+  std::string name, value;
+  bool have_size = false, have_duration = false;
+  while (w.Next(&name)) {
+    if (name == "--help" || name == "-h") {
+      *help = true;
+      return true;
+    } else if (name == "--out") {
+      if (!w.Value(name, &out->out, error)) return false;
+    } else if (name == "--size") {
+      if (!w.Value(name, &value, error)) return false;
+      auto s = ParseSize(value);
+      if (!s) {
+        *error = "--size: bad size '" + value + "'";
+        return false;
+      }
+      out->size = *s;
+      have_size = true;
+    } else if (name == "--duration") {
+      if (!w.Value(name, &value, error)) return false;
+      auto d = ParseDuration(value);
+      if (!d) {
+        *error = "--duration: bad duration '" + value + "'";
+        return false;
+      }
+      out->duration_s = *d;
+      have_duration = true;
+    } else if (name == "--start") {
+      if (!w.Value(name, &value, error)) return false;
+      auto t = ParseCalendarTime(value);
+      if (!t) {
+        *error = "--start: expected YYYY-MM-DD[ HH:MM:SS] in 2000-2099, got '" + value + "'";
+        return false;
+      }
+      out->start = *t;
+    } else if (name == "--pal") {
+      out->pal = true;
+    } else if (name == "--quad") {
+      out->quad = true;
+    } else if (name == "--no-audio") {
+      out->audio = false;
+    } else if (name == "--wrap") {
+      out->wrap = true;
+    } else if (name == "--network") {
+      out->network = true;
+    } else if (name == "--events") {
+      if (!w.Value(name, &out->events, error)) return false;
+    } else if (name == "--fps") {
+      if (!w.Value(name, &value, error)) return false;
+      if (!ParseDouble(value, 0.1, 240, &out->fps)) {
+        *error = "--fps: expected 0.1 to 240, got '" + value + "'";
+        return false;
+      }
+    } else if (name == "--quiet" || name == "-q") {
+      out->quiet = true;
+    } else {
+      *error = "unknown option '" + name + "' (see make-disk --help)";
+      return false;
+    }
+  }
+  if (out->out.empty() || !have_size || !have_duration) {
+    *error = "make-disk needs --out FILE, --size SIZE and --duration D";
+    return false;
+  }
+  return true;
+}
+
+const char* SimUsage() {
+  return R"(dvrsim - emulated four-channel DVR (control and stream server, recording disk)
+
+Usage:
+  dvrsim [--listen ADDR] [--control-port N] [--stream-port N] [--password HEX6]
+         [--pal] [--quad] [--no-audio] [--disk FILE [--disk-size SIZE] [--network]]
+         [--scenario NAME[:ARG]]... [--log FILE] [--fps N] [--quiet]
+  dvrsim make-disk --out FILE --size SIZE --duration D [options]   (see make-disk --help)
+
+Options:
+  --listen ADDR        IPv4 address to listen on (default 0.0.0.0)
+  --control-port N     control port (default 14337; 0 picks a free port)
+  --stream-port N      stream port (default 14338; 0 picks a free port)
+  --password HEX6      the six password digits, hex (default 123456)
+  --pal                PAL video (640x272, 25 frames/s base rate); default NTSC
+  --quad               start in QUAD record mode (the stream carries the quad picture)
+  --no-audio           the DVR has no audio
+  --disk FILE          record into FILE (DVR disk layout); an existing image is
+                       continued, a missing one created as a sparse file.
+                       Without --disk recordings go to a temporary image.
+  --disk-size SIZE     size of a new image (default 1G; K, M, G, T suffixes)
+  --network            network layout (ring ends 2,000,039 sectors below the index)
+  --scenario NAME[:ARG]  fault scenario, repeatable:
+      wrong-password       refuse every session with code 1
+      network-off          refuse every session with code 10 (network access off)
+      refuse[:CODE]        refuse every session with CODE (default 2)
+      silent-keepalive[:N] stop answering keep-alives N s after the session opened (5)
+      session-end[:N]      send 65 (session ended) N s after the session opened (5)
+      keypad-close[:N]     send 66 (keypad used) N s after the session opened, close (5)
+      drop-first-reply[:T] do not send the first reply to request type T (default:
+                           the first request after the challenge answer)
+      garbage[:N]          N garbage bytes ahead of the first reply after opening (16)
+      two-replies          join each reply with the next message in one write
+      close-control[:N]    close the control connection N s after opening (5)
+      close-stream[:N]     close the stream connection N s after it started (5)
+      mid-chunk[:N]        the stream starts N bytes into its first chunk (1000)
+      restart[:N]          every N-th video chunk carries the frame-restart bit (50)
+      split-start[:N]      every frame start code straddles two chunks, N bytes of
+                           it in the first (2)
+      mode6[:N]            N s after opening: notification 91 with mode 6 (alarm
+                           recording), then after the alarm-record time 91 mode 4 (3)
+  --log FILE           write one line per event (format below)
+  --fps N              capture rate of the multiplexed stream in frames/s
+                       (default: the record frame rate setting, 30 NTSC / 25 PAL)
+  --quiet              print only the listening ports
+
+On start it prints "dvrsim listening control=<port> stream=<port>" on stdout.
+Ctrl-C (SIGINT/SIGTERM) ends it; the disk image's status sector is written.
+
+Log lines (--log), fields separated by one space, times in seconds since start:
+  <t> RX <type> <param> <len> <payload hex>   control message received
+  <t> TX <type> <param> <len> <payload hex>   control message sent
+  <t> BAD <len> <bytes hex>                   received bytes that start no message
+                                              (also: BAD short <type> <len>, BAD unknown <type>)
+  <t> FRAME <channel code> <len> <fnv1a32>    video frame sent on the stream; len and
+                                              the FNV-1a 32-bit hash cover the bytes from
+                                              its start code up to the next start code
+                                              (zero padding included), as a receiver
+                                              assembles them
+  <t> AUDIO <len> <fnv1a32>                   audio block (4000 A-law bytes) sent
+  <t> NOTE <text>                             connections, mode changes, scenarios
+  An empty payload is written as "-".
+)";
+}
+
+const char* MakeDiskUsage() {
+  return R"(dvrsim make-disk - write a DVR disk image offline (sparse file)
+
+Usage:
+  dvrsim make-disk --out FILE --size SIZE --duration D [--start TIME] [--pal]
+                   [--quad] [--no-audio] [--wrap] [--network] [--events SPEC]
+                   [--fps N] [--quiet]
+
+  --out FILE       image to write (replaced if it exists)
+  --size SIZE      image size (K, M, G, T suffixes), e.g. 256M
+  --duration D     recorded time: 90, 90s, 15m, 2h, 1:30:00
+  --start TIME     time of the first packet, "YYYY-MM-DD HH:MM:SS" (default: now)
+  --pal            PAL pictures; default NTSC
+  --quad           QUAD record mode (quad pictures)
+  --no-audio       no audio packets
+  --wrap           keep recording over the oldest packets once the ring is full,
+                   at least until a third of the ring has been overwritten, so
+                   the image is wrapped; without it recording ends at a full ring
+  --network        network layout
+  --events SPEC    events to list, comma-separated KIND@OFFSET[+LENGTH] with KIND
+                   "time" or "alarm", OFFSET and LENGTH durations from the start
+                   (LENGTH default 60 s), e.g. "alarm@10m+30,time@0+1h".
+                   Default: one TIME event over the whole recording.
+  --fps N          frames/s of the multiplexed stream (default 30 NTSC / 25 PAL)
+)";
+}
+
+}  // namespace rd::sim
