@@ -95,6 +95,7 @@ void ChunkLoader::IndexFrames(int fill) {
   std::size_t n = 0;
   uint32_t a = 0;
   dropped_frames_ = 0;
+  open_frame_start_ = -1;
   bool full = false;
   // A start code 00 00 01 F8 at j: look for its 01 at j + 2, with j + 3 < length.
   std::size_t k = 2;
@@ -125,6 +126,7 @@ void ChunkLoader::IndexFrames(int fill) {
     if (n == StreamBuffer::kMaxFrames) {
       // Every record is closed: further frames of the chunk are dropped.
       full = true;
+      open_frame_start_ = static_cast<int64_t>(j);
       ++dropped_frames_;
       continue;
     }
@@ -137,6 +139,7 @@ void ChunkLoader::IndexFrames(int fill) {
     rec.rate = packet_rates_[v];
     ++n;
   }
+  if (!full && n > 0) open_frame_start_ = buf.frames[n - 1].start;
   // The last record found stays open (its end lies in the next chunk) unless
   // all 400 records were closed by a further start code.
   buf.frame_count = full ? static_cast<uint32_t>(n) : (n > 0 ? static_cast<uint32_t>(n - 1) : 0);

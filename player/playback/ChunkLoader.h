@@ -94,6 +94,10 @@ class ChunkLoader {
   uint32_t dropped_audio_packets() const { return dropped_audio_; }
   // Start codes of the last index beyond the 400 records (dropped frames).
   uint32_t dropped_frames() const { return dropped_frames_; }
+  // MJPEG offset of the frame the last index left open (its end lies in the
+  // next chunk, or it is the first frame dropped beyond the capacity), or -1
+  // when the chunk had no start code.
+  int64_t open_frame_start() const { return open_frame_start_; }
 
  private:
   void Message(const std::string& text) const {
@@ -109,6 +113,7 @@ class ChunkLoader {
   std::atomic<bool> audio_present_{false};
   uint32_t dropped_audio_ = 0;
   uint32_t dropped_frames_ = 0;
+  int64_t open_frame_start_ = -1;
 };
 
 }  // namespace rd

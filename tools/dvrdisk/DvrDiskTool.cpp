@@ -1,0 +1,479 @@
+#include "tools/dvrdisk/DvrDiskTool.h"
+
+#include <cctype>
+#include <cstdio>
+#include <cstdlib>
+#include <ostream>
+#include <sstream>
+
+#include "player/disk/DvrDisk.h"
+#include "player/disk/RecordingIndex.h"
+#include "player/playback/ChunkLoader.h"
+#include "tools/dvrdisk/DiskExport.h"
+
+namespace rd::dvrdisk {
+
+namespace {
+
+std::string Quote(const std::string& text) {
+  std::string out = "\"";
+  for (const unsigned char c : text) {
+    switch (c) {
+      case '"':
+        out += "\\\"";
+        break;
+      case '\\':
+        out += "\\\\";
+        break;
+      case '\n':
+        out += "\\n";
+        break;
+      case '\t':
+        out += "\\t";
+        break;
+      default:
+        if (c < 0x20) {
+          char esc[8];
+          std::snprintf(esc, sizeof esc, "\\u%04x", c);
+          out += esc;
+        } else {
+          out += static_cast<char>(c);
+        }
+    }
+  }
+  return out + "\"";
+}
+
+const char* Bool(bool b) {
+  return b ? "true" : "false";
+}
+
+struct Options {
+  std::string command;
+  bool network = false;
+  std::optional<std::string> image;
+  std::optional<int> drive;
+  std::vector<std::string> positional;
+  std::optional<uint64_t> at;
+  uint64_t chunks = 1;
+  std::optional<RecTime> from, to;
+  std::optional<uint64_t> frames;
+  int channel = 5;
+  std::optional<std::string> bmp, avi;
+  std::string codec = "uncompressed";
+  bool help = false;
+};
+
+bool ParseUnsigned(const std::string& text, uint64_t* value) {
+  if (text.empty() || text.size() > 19) return false;
+  for (const char c : text) {
+    if (!std::isdigit(static_cast<unsigned char>(c))) return false;
+  }
+  *value = std::strtoull(text.c_str(), nullptr, 10);
+  return true;
+}
+
+// Returns an empty string on success, else the usage error.
+std::string ParseOptions(const std::vector<std::string>& args, Options* o) {
+  std::size_t i = 0;
+  auto value = [&](const std::string& name, std::string* out) -> bool {
+    if (i + 1 >= args.size()) return false;
+    *out = args[++i];
+    (void)name;
+    return true;
+  };
+  for (; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    std::string v;
+    if (a == "--help" || a == "-h") {
+      o->help = true;
+    } else if (a == "--network") {
+      o->network = true;
+    } else if (a == "--drive") {
+      uint64_t n = 0;
+      if (!value(a, &v) || !ParseUnsigned(v, &n) || n >= kDriveCount) return "--drive needs 0-10";
+      o->drive = static_cast<int>(n);
+    } else if (a == "--at") {
+      uint64_t n = 0;
+      if (!value(a, &v) || !ParseUnsigned(v, &n)) return "--at needs a byte offset";
+      o->at = n;
+    } else if (a == "--chunks") {
+      if (!value(a, &v) || !ParseUnsigned(v, &o->chunks) || o->chunks == 0 || o->chunks > 100000)
+        return "--chunks needs a count 1-100000";
+    } else if (a == "--from" || a == "--to") {
+      if (!value(a, &v)) return a + " needs a time \"YY/MM/DD hh:mm:ss\"";
+      const auto t = ParseTime(v);
+      if (!t) return "bad time \"" + v + "\": expected \"YY/MM/DD hh:mm:ss\" in range";
+      (a == "--from" ? o->from : o->to) = t;
+    } else if (a == "--frames") {
+      uint64_t n = 0;
+      if (!value(a, &v) || !ParseUnsigned(v, &n) || n == 0) return "--frames needs a count";
+      o->frames = n;
+    } else if (a == "--channel") {
+      if (!value(a, &v)) return "--channel needs 1-4 or all";
+      if (v == "all") {
+        o->channel = 5;
+      } else if (v.size() == 1 && v[0] >= '1' && v[0] <= '4') {
+        o->channel = v[0] - '0';
+      } else {
+        return "--channel needs 1-4 or all";
+      }
+    } else if (a == "--bmp") {
+      if (!value(a, &v)) return "--bmp needs a folder";
+      o->bmp = v;
+    } else if (a == "--avi") {
+      if (!value(a, &v)) return "--avi needs a file";
+      o->avi = v;
+    } else if (a == "--codec") {
+      if (!value(a, &v)) return "--codec needs a compressor name";
+      o->codec = v;
+    } else if (a.size() > 1 && a[0] == '-' && a[1] == '-') {
+      return "unknown option " + a;
+    } else if (o->command.empty()) {
+      o->command = a;
+    } else {
+      o->positional.push_back(a);
+    }
+  }
+  return {};
+}
+
+// The opened target: its path, marker and area.
+struct Target {
+  std::string path;
+  DvrDisk disk;
+  uint64_t marker = 0;
+  std::optional<uint64_t> area;
+};
+
+// Takes the image from the first positional argument unless --drive is given.
+int OpenTarget(Options& o, Target* t, std::ostream& err) {
+  if (o.drive) {
+    const auto path = DriveMap::FromEnvironment().PathOf(*o.drive);
+    if (!path) {
+      err << "dvrdisk: drive " << *o.drive << " does not exist\n";
+      return kExitNoDevice;
+    }
+    t->path = *path;
+  } else {
+    if (o.positional.empty()) {
+      err << "dvrdisk: " << o.command << " needs an image file or --drive N (see --help)\n";
+      return kExitUsage;
+    }
+    t->path = o.positional.front();
+    o.positional.erase(o.positional.begin());
+  }
+  std::string error;
+  if (!OpenSectorDevice(t->path, &error)) {
+    err << "dvrdisk: cannot open " << error << "\n";
+    return kExitNoDevice;
+  }
+  std::string fault;
+  t->disk.set_message_sink([&](const std::string& text) { fault = text; });
+  t->disk.SetNetworkVersion(o.network);
+  if (!t->disk.DetectDvrDisk(t->path)) {
+    if (!fault.empty()) {
+      err << "dvrdisk: " << fault << ": the size of " << t->path << " cannot be read\n";
+      return kExitNoDevice;
+    }
+    err << "dvrdisk: No DVR HDD: no DVR marker near the end of " << t->path << "\n";
+    return kExitNoMarker;
+  }
+  t->marker = t->disk.marker_sector();
+  t->area = AreaSectors(t->marker, o.network ? DiskLayout::kNetwork : DiskLayout::kStandard);
+  t->disk.set_device_path(t->path);
+  return kExitOk;
+}
+
+// The checks of opening a disk for playback: an area and the data flag.
+int CheckData(Target& t, bool network, std::ostream& err) {
+  if (!t.area) {
+    err << "dvrdisk: No Data: the " << (network ? "network" : "standard")
+        << " layout leaves no recording area below marker sector " << t.marker << "\n";
+    return kExitNoData;
+  }
+  const auto present = t.disk.DataPresent(t.marker);
+  if (!present) {
+    err << "dvrdisk: READ HDD Error: the index sectors of " << t.path << " cannot be read\n";
+    return kExitFailed;
+  }
+  if (!*present) {
+    err << "dvrdisk: No Data: " << t.path << " holds no recording\n";
+    return kExitNoData;
+  }
+  return kExitOk;
+}
+
+int ReadSpanOrFail(RecordingIndex& index, RecordingSpan* span, const Target& t, std::ostream& err) {
+  switch (index.ReadSpan(span)) {
+    case SpanResult::kOk:
+      return kExitOk;
+    case SpanResult::kNoData:
+      err << "dvrdisk: No Data: " << t.path << " holds no recorded packet\n";
+      return kExitNoData;
+    case SpanResult::kReadError:
+      break;
+  }
+  err << "dvrdisk: READ HDD Error: the recording index of " << t.path << " cannot be read\n";
+  return kExitFailed;
+}
+
+int Scan(const Options&, std::ostream& out, std::ostream& err) {
+  DvrDisk disk;
+  disk.set_message_sink([&](const std::string& text) { err << "dvrdisk: " << text << "\n"; });
+  disk.Scan(DriveMap::FromEnvironment());
+  bool any = false;
+  for (int n = 1; n <= 9; ++n) {
+    const uint64_t m = disk.disk_table()[static_cast<std::size_t>(n)];
+    if (m == 0) continue;
+    out << "drive " << n << " marker " << m << "\n";
+    any = true;
+  }
+  if (!any) {
+    err << "dvrdisk: No DVR HDD among drives 1-9\n";
+    return kExitNoMarker;
+  }
+  return kExitOk;
+}
+
+int Info(Options& o, std::ostream& out, std::ostream& err) {
+  Target t;
+  if (int rc = OpenTarget(o, &t, err); rc != kExitOk) return rc;
+  const int data = CheckData(t, o.network, err);
+  if (data == kExitFailed) return data;
+  RecordingSpan span;
+  int rc = data;
+  std::optional<std::vector<std::string>> events;
+  if (data == kExitOk) {
+    RecordingIndex index(t.disk, t.marker, *t.area);
+    rc = ReadSpanOrFail(index, &span, t, err);
+    if (rc == kExitFailed) return rc;
+    events = index.ListEvents();
+    if (!events) {
+      err << "dvrdisk: READ HDD Error: the event sectors of " << t.path << " cannot be read\n";
+      return kExitFailed;
+    }
+  }
+  const bool ok = rc == kExitOk;
+  out << "{\"marker\":" << t.marker << ",\"area_sectors\":";
+  if (t.area) {
+    out << *t.area;
+  } else {
+    out << "null";
+  }
+  out << ",\"data\":" << Bool(ok);
+  if (ok) {
+    out << ",\"write_packet\":" << span.status.next_packet
+        << ",\"wrapped\":" << Bool(span.status.wrapped) << ",\"first_packet\":" << span.first_packet
+        << ",\"last_packet\":" << span.last_packet
+        << ",\"start\":" << Quote(FormatDiskTime(span.start))
+        << ",\"end\":" << Quote(FormatDiskTime(span.end))
+        << ",\"default_search\":" << Quote(FormatDiskTime(span.default_search));
+  } else {
+    out << ",\"write_packet\":null,\"wrapped\":null,\"first_packet\":null,\"last_packet\":null,"
+           "\"start\":null,\"end\":null,\"default_search\":null";
+  }
+  out << ",\"events\":[";
+  if (events) {
+    for (std::size_t i = 0; i < events->size(); ++i) out << (i ? "," : "") << Quote((*events)[i]);
+  }
+  out << "]}\n";
+  return rc;
+}
+
+int Find(Options& o, std::ostream& out, std::ostream& err) {
+  Target t;
+  if (int rc = OpenTarget(o, &t, err); rc != kExitOk) return rc;
+  if (o.positional.size() != 1) {
+    err << "dvrdisk: find needs one time \"YY/MM/DD hh:mm:ss\"\n";
+    return kExitUsage;
+  }
+  const auto target = ParseTime(o.positional.front());
+  if (!target) {
+    err << "dvrdisk: bad time \"" << o.positional.front()
+        << "\": expected \"YY/MM/DD hh:mm:ss\" in range\n";
+    return kExitUsage;
+  }
+  if (int rc = CheckData(t, o.network, err); rc != kExitOk) return rc;
+  RecordingIndex index(t.disk, t.marker, *t.area);
+  RecordingSpan span;
+  if (int rc = ReadSpanOrFail(index, &span, t, err); rc != kExitOk) return rc;
+  uint64_t position = 0;
+  if (!index.FindTime(*target, span, &position)) {
+    out << "{\"found\":false,\"probes\":" << index.last_probe_count() << "}\n";
+    err << "dvrdisk: It's not found !: " << FormatDiskTime(*target) << " is not in the recording ("
+        << FormatDiskTime(span.start) << " - " << FormatDiskTime(span.end) << ")\n";
+    return kExitNotFound;
+  }
+  out << "{\"found\":true,\"packet\":" << position / kPacketSize << ",\"position\":" << position
+      << ",\"probes\":" << index.last_probe_count() << "}\n";
+  return kExitOk;
+}
+
+int Frames(Options& o, std::ostream& out, std::ostream& err) {
+  Target t;
+  if (int rc = OpenTarget(o, &t, err); rc != kExitOk) return rc;
+  if (!o.at) {
+    err << "dvrdisk: frames needs --at BYTE_OFFSET\n";
+    return kExitUsage;
+  }
+  if (int rc = CheckData(t, o.network, err); rc != kExitOk) return rc;
+  const uint64_t area_bytes = *t.area * kSectorSize;
+  if (*o.at % kPacketSize != 0 || *o.at >= area_bytes) {
+    err << "dvrdisk: --at must be a multiple of 4096 below the area size " << area_bytes << "\n";
+    return kExitUsage;
+  }
+  ChunkLoader loader;
+  if (!loader.OpenSource(t.path)) {
+    err << "dvrdisk: File Open Error: " << t.path << "\n";
+    return kExitNoDevice;
+  }
+  std::vector<uint8_t> chunk(kChunkBytes);
+  uint64_t pos = *o.at;
+  out << "{\"chunks\":[";
+  for (uint64_t c = 0; c < o.chunks; ++c) {
+    const std::size_t bytes = loader.ReadChunk(pos, area_bytes, chunk.data());
+    if (bytes == 0) {
+      out << "]}\n";
+      err << "dvrdisk: READ HDD Error at byte " << pos << "\n";
+      return kExitFailed;
+    }
+    PairSwap(chunk.data(), bytes);
+    loader.ParseChunk(chunk.data(), bytes, 0);
+    loader.IndexFrames(0);
+    const StreamBuffer& buf = loader.buffer(0);
+    out << (c ? "," : "") << "{\"position\":" << pos << ",\"bytes\":" << bytes << ",\"frames\":[";
+    for (uint32_t i = 0; i < buf.frame_count; ++i) {
+      const FrameRecord& f = buf.frames[i];
+      out << (i ? "," : "") << "{\"start\":" << f.start << ",\"length\":" << f.length
+          << ",\"time\":" << Quote(FormatDiskTime(f.time)) << ",\"rate\":" << int{f.rate}
+          << ",\"channel\":" << int{buf.ChannelOf(i)} << ",\"audio\":" << int{f.audio_flag} << "}";
+    }
+    out << "],\"audio_packets\":" << buf.audio_packet_count
+        << ",\"audio_present\":" << Bool(loader.audio_present()) << "}";
+    // The next chunk, as forward playback takes it: on at the area end from 0.
+    pos += bytes;
+    if (pos >= area_bytes) pos = 0;
+  }
+  out << "]}\n";
+  return kExitOk;
+}
+
+int Export(Options& o, std::ostream& out, std::ostream& err) {
+  Target t;
+  if (int rc = OpenTarget(o, &t, err); rc != kExitOk) return rc;
+  if (!o.from || (!o.to && !o.frames) || (!o.bmp == !o.avi)) {
+    err << "dvrdisk: export needs --from TIME, --to TIME or --frames N, and --bmp DIR or "
+           "--avi FILE\n";
+    return kExitUsage;
+  }
+  if (int rc = CheckData(t, o.network, err); rc != kExitOk) return rc;
+  RecordingIndex index(t.disk, t.marker, *t.area);
+  RecordingSpan span;
+  if (int rc = ReadSpanOrFail(index, &span, t, err); rc != kExitOk) return rc;
+  uint64_t position = 0;
+  if (!index.FindTime(*o.from, span, &position)) {
+    err << "dvrdisk: It's not found !: " << FormatDiskTime(*o.from) << " is not in the recording ("
+        << FormatDiskTime(span.start) << " - " << FormatDiskTime(span.end) << ")\n";
+    return kExitNotFound;
+  }
+  ExportJob job;
+  job.device_path = t.path;
+  job.area_bytes = *t.area * kSectorSize;
+  job.start_position = position;
+  job.write_position = uint64_t{span.status.next_packet} * kPacketSize;
+  job.wrapped = span.status.wrapped;
+  job.to = o.to;
+  job.max_frames = o.frames;
+  job.channel = o.channel;
+  job.bmp_dir = o.bmp;
+  job.avi_file = o.avi;
+  job.codec = o.codec;
+  ExportResult result;
+  const int rc = RunExport(job, &result, err);
+  out << "{\"frames\":" << result.frames << ",\"audio_packets\":" << result.audio_packets
+      << ",\"skipped\":" << result.skipped
+      << ",\"first\":" << (result.first_time.empty() ? "null" : Quote(result.first_time))
+      << ",\"last\":" << (result.last_time.empty() ? "null" : Quote(result.last_time)) << "}\n";
+  if (rc == kExitOk && result.frames == 0) {
+    err << "dvrdisk: no frame of the chosen channel in that time\n";
+    return kExitNotFound;
+  }
+  return rc;
+}
+
+}  // namespace
+
+std::optional<RecTime> ParseTime(const std::string& text) {
+  int v[6];
+  char tail = 0;
+  if (std::sscanf(text.c_str(), " %d/%d/%d %d:%d:%d %c", &v[0], &v[1], &v[2], &v[3], &v[4], &v[5],
+                  &tail) != 6) {
+    return std::nullopt;
+  }
+  const int low[6] = {0, 1, 1, 0, 0, 0};
+  const int high[6] = {99, 12, 31, 23, 59, 59};
+  for (int i = 0; i < 6; ++i) {
+    if (v[i] < low[i] || v[i] > high[i]) return std::nullopt;
+  }
+  return RecTime{static_cast<uint8_t>(v[0]), static_cast<uint8_t>(v[1]),
+                 static_cast<uint8_t>(v[2]), static_cast<uint8_t>(v[3]),
+                 static_cast<uint8_t>(v[4]), static_cast<uint8_t>(v[5])};
+}
+
+std::string HelpText() {
+  return R"(dvrdisk - read a DVR recording disk or its image
+
+usage:
+  dvrdisk scan
+  dvrdisk info   [--network] TARGET
+  dvrdisk find   [--network] TARGET "YY/MM/DD hh:mm:ss"
+  dvrdisk frames [--network] TARGET --at BYTE_OFFSET [--chunks N]
+  dvrdisk export [--network] TARGET --from TIME (--to TIME | --frames N)
+                 [--channel 1-4|all] (--bmp DIR | --avi FILE [--codec NAME])
+
+TARGET is a disk image file (a dd copy of a DVR disk) or --drive N. Drives
+are numbered as RD_DRIVES maps them ("1=/path/disk.img,3=/dev/sdc"), else the
+whole disks of /sys/block in order (sd*, vd*, nvme*, mmcblk*, hd*) from 0.
+scan looks at drives 1-9. --network reads the disk in the network layout.
+
+scan    prints "drive N marker M" for every DVR disk found.
+info    prints the recording as JSON: marker, area_sectors, data,
+        write_packet, wrapped, first_packet, last_packet, start, end,
+        default_search, events.
+find    prints {"found", "packet", "position"} for the packet recorded
+        within one second of the time.
+frames  prints the frame index of N chunks (2 MiB each) from BYTE_OFFSET (a
+        multiple of 4096): frames with start, length, time, rate, channel,
+        audio flag; audio_packets; audio_present.
+export  decodes the frames from the time found: one BMP file per picture,
+        or one AVI file (all channels as a quad picture) with the recorded
+        audio; --codec picks the AVI video compressor (default uncompressed).
+
+exit status: 0 done, 1 bad usage, 2 the image or drive cannot be opened,
+3 no DVR marker ("No DVR HDD"), 4 no recording ("No Data"), 5 the time is not
+in the recording, 6 a read or write failed.
+)";
+}
+
+int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+  Options o;
+  const std::string error = ParseOptions(args, &o);
+  if (o.help || (args.empty())) {
+    (args.empty() ? err : out) << HelpText();
+    return args.empty() ? kExitUsage : kExitOk;
+  }
+  if (!error.empty()) {
+    err << "dvrdisk: " << error << "\n";
+    return kExitUsage;
+  }
+  if (o.command == "scan") return Scan(o, out, err);
+  if (o.command == "info") return Info(o, out, err);
+  if (o.command == "find") return Find(o, out, err);
+  if (o.command == "frames") return Frames(o, out, err);
+  if (o.command == "export") return Export(o, out, err);
+  err << "dvrdisk: unknown command \"" << o.command << "\" (see --help)\n";
+  return kExitUsage;
+}
+
+}  // namespace rd::dvrdisk
