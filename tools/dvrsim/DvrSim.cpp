@@ -312,7 +312,7 @@ void DvrSim::UpdateDiskFields() {
   std::lock_guard dlock(disk_mu_);
   const uint64_t mib = 1ull << 20;
   const uint64_t cap = disk_.capacity() * kPacketSize / mib;
-  const uint64_t used = disk_.recorded_packets() * kPacketSize / mib;
+  const uint64_t used = (disk_.recorded_packets() * kPacketSize + mib - 1) / mib;  // started MiB
   settings_.disk_installed[0] = disk_.is_open() ? 1 : 0;
   settings_.disk_capacity[0] = static_cast<uint32_t>(std::min<uint64_t>(cap, 0xFFFFFF) << 8);
   settings_.disk_used[0] = static_cast<uint32_t>(std::min<uint64_t>(used, 0xFFFFFF) << 8);
