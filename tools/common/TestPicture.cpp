@@ -122,15 +122,17 @@ void FillRect(YuvPicture* p, int x0, int y0, int x1, int y1, uint8_t luma) {
   }
 }
 
+// A disc as displayed: the display doubles every line, so the disc is half
+// as high as wide in the picture.
 void FillDisc(YuvPicture* p, double cx, double cy, double radius, Yuv colour) {
   const int x0 = std::max(0, static_cast<int>(cx - radius) - 1);
   const int x1 = std::min(p->width, static_cast<int>(cx + radius) + 2);
-  const int y0 = std::max(0, static_cast<int>(cy - radius) - 1);
-  const int y1 = std::min(p->height, static_cast<int>(cy + radius) + 2);
+  const int y0 = std::max(0, static_cast<int>(cy - radius / 2) - 1);
+  const int y1 = std::min(p->height, static_cast<int>(cy + radius / 2) + 2);
   const int cw = p->chroma_width();
   for (int y = y0; y < y1; ++y) {
     for (int x = x0; x < x1; ++x) {
-      double dx = x + 0.5 - cx, dy = y + 0.5 - cy;
+      double dx = x + 0.5 - cx, dy = 2 * (y + 0.5 - cy);
       double d = std::sqrt(dx * dx + dy * dy);
       if (d > radius + 0.5) continue;
       std::size_t i = static_cast<std::size_t>(y) * p->width + x;
@@ -308,7 +310,7 @@ TestCard::TestCard(int channel, mjpeg::VideoStandard standard)
     }
   }
   ConvertRgbToYuv(img, &background_);
-  DrawText(&background_, 12, 10, "CH" + std::to_string(ch), 4);
+  DrawText(&background_, 12, 14, "CH" + std::to_string(ch), 4);
 }
 
 void TestCard::Render(uint64_t frame, const RecTime& time, YuvPicture* out) const {
@@ -330,7 +332,7 @@ void TestCard::Render(uint64_t frame, const RecTime& time, YuvPicture* out) cons
   double cy = h / 2.0 + (h / 2.0 - 48) * std::sin(2 * kPi * f / py + 2 * channel_);
   const Yuv balls[4] = {RgbToYuv(250, 230, 90), RgbToYuv(240, 120, 220), RgbToYuv(250, 160, 60),
                         RgbToYuv(90, 220, 250)};
-  FillDisc(out, cx, cy, 22, balls[channel_ - 1]);
+  FillDisc(out, cx, cy, 24, balls[channel_ - 1]);
   // The clock, bottom left.
   DrawText(out, 12, h - 30, time.Format(), 2);
 }
