@@ -125,7 +125,8 @@ struct AviWriter::Impl {
   SwsContext* sws = nullptr;
   AVFrame* frame = nullptr;
   AVPacket* packet = nullptr;
-  std::vector<uint8_t> audio_block;  // a short block completed with silence
+  std::vector<uint8_t> audio_block =  // a short block completed with silence
+      std::vector<uint8_t>(kAviAudioBlockSamples);
 
   // Writes the packets the encoder has ready; false on a write error.
   int DrainEncoder() {
@@ -203,7 +204,11 @@ int AviWriter::Create(const std::string& path, int bits_per_pixel, int width, in
   if (state == kAviStateCreating) return kAviBeingCreated;
   if (state != kAviStateIdle) Close();
 
-  if (width <= 0 || height <= 0 || bits_per_pixel <= 0) {
+  // (A frame over 256 MiB describes no picture of this system.)
+  if (width <= 0 || height <= 0 || bits_per_pixel <= 0 || width > 32768 || height > 32768 ||
+      bits_per_pixel > 64 ||
+      static_cast<uint64_t>(width) * static_cast<uint64_t>(height) * bits_per_pixel / 8 >
+          (256u << 20)) {
     state_ = kAviStateIdle;
     return kAviBadSize;
   }
@@ -368,18 +373,18 @@ int AviWriter::AddVideoFrame(const uint8_t* bitmap, std::size_t length, bool key
   const int64_t pts = next_frame_.load();
   int r = 0;
   if (m.encoder == nullptr) {
-    // Uncompressed: the bottom-up bitmap is the frame as stored.
-    r = av_new_packet(m.packet, static_cast<int>(image_size_));
-    if (r == 0) {
-      std::memcpy(m.packet->data, bitmap, image_size_);
-      m.packet->pts = m.packet->dts = pts;
-      m.packet->duration = 1;
-      m.packet->stream_index = m.video->index;
-      if (key) m.packet->flags |= AV_PKT_FLAG_KEY;
-      av_packet_rescale_ts(m.packet, AVRational{1, 30}, m.video->time_base);
-      r = av_write_frame(m.file, m.packet);
-      av_packet_unref(m.packet);
-    }
+    // Uncompressed: the bottom-up bitmap is the frame as stored. The packet
+    // points at the caller's bytes (the muxer copies them into the file).
+    av_packet_unref(m.packet);
+    m.packet->data = const_cast<uint8_t*>(bitmap);
+    m.packet->size = static_cast<int>(image_size_);
+    m.packet->pts = m.packet->dts = pts;
+    m.packet->duration = 1;
+    m.packet->stream_index = m.video->index;
+    if (key) m.packet->flags |= AV_PKT_FLAG_KEY;
+    av_packet_rescale_ts(m.packet, AVRational{1, 30}, m.video->time_base);
+    r = av_write_frame(m.file, m.packet);
+    av_packet_unref(m.packet);
   } else {
     r = av_frame_make_writable(m.frame);
     if (r == 0) {
@@ -407,30 +412,29 @@ int AviWriter::AddAudio(const uint8_t* alaw, std::size_t length) {
   std::lock_guard lock(write_mutex_);
   Impl& m = *impl_;
   if (state_.load() != kAviStateRecording || m.audio == nullptr || m.file == nullptr ||
-      alaw == nullptr || length == 0) {
+      alaw == nullptr || length == 0 || length > (1u << 20)) {
     return kAviWriteFailed;
   }
   state_ = kAviStateWriting;
   const uint8_t* data = alaw;
   std::size_t size = length;
   if (length < static_cast<std::size_t>(kAviAudioBlockSamples)) {
-    m.audio_block.assign(kAviAudioBlockSamples, kALawSilence);
+    std::fill(m.audio_block.begin(), m.audio_block.end(), kALawSilence);
     std::memcpy(m.audio_block.data(), alaw, length);
     data = m.audio_block.data();
     size = m.audio_block.size();
   }
-  int r = av_new_packet(m.packet, static_cast<int>(size));
-  if (r == 0) {
-    std::memcpy(m.packet->data, data, size);
-    m.packet->pts = m.packet->dts =
-        av_rescale_q(next_audio_sample_.load(), AVRational{1, 8000}, m.audio->time_base);
-    m.packet->duration =
-        av_rescale_q(static_cast<int64_t>(size), AVRational{1, 8000}, m.audio->time_base);
-    m.packet->stream_index = m.audio->index;
-    m.packet->flags |= AV_PKT_FLAG_KEY;
-    r = av_write_frame(m.file, m.packet);
-    av_packet_unref(m.packet);
-  }
+  av_packet_unref(m.packet);
+  m.packet->data = const_cast<uint8_t*>(data);
+  m.packet->size = static_cast<int>(size);
+  m.packet->pts = m.packet->dts =
+      av_rescale_q(next_audio_sample_.load(), AVRational{1, 8000}, m.audio->time_base);
+  m.packet->duration =
+      av_rescale_q(static_cast<int64_t>(size), AVRational{1, 8000}, m.audio->time_base);
+  m.packet->stream_index = m.audio->index;
+  m.packet->flags |= AV_PKT_FLAG_KEY;
+  const int r = av_write_frame(m.file, m.packet);
+  av_packet_unref(m.packet);
   if (r < 0) TraceWriteError(static_cast<unsigned>(r));
   state_ = kAviStateRecording;
   next_audio_sample_ += kAviAudioBlockSamples;

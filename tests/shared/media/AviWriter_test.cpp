@@ -358,7 +358,8 @@ TEST_F(AviWriterTest, RatePatchedAtNextCreateOnly) {
 TEST_F(AviWriterTest, CreateFailures) {
   ScopedMessageCapture messages;
   EXPECT_EQ(writer.Create("", 24, kW, kH, header), kAviEmptyPath);
-  for (const auto& [w, h, bits] : {std::tuple{0, kH, 24}, {kW, -1, 24}, {kW, kH, 0}}) {
+  for (const auto& [w, h, bits] :
+       {std::tuple{0, kH, 24}, {kW, -1, 24}, {kW, kH, 0}, {30000, 30000, 24}}) {
     EXPECT_EQ(writer.Create((dir / "x.avi").string(), bits, w, h, header), kAviBadSize);
     EXPECT_EQ(writer.State(), kAviStateIdle);
   }
