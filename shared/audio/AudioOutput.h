@@ -8,10 +8,10 @@
 // it, which frees the buffer for the next block. So at most four blocks (two
 // seconds of 4000-byte blocks) are ever waiting or playing.
 //
-// Playback starts once one second of audio is in the device, or half a second
-// after the first block if nothing follows, so that blocks arriving every
-// 500 ms with some jitter play without gaps; after an underrun the same
-// pre-roll applies again.
+// Playback starts once one second of audio is in the device, or 0.6 s after
+// the first block if nothing follows, so that blocks arriving every 500 ms
+// with some jitter play without gaps; after an underrun the same pre-roll
+// applies again.
 //
 // The device is "default", or the one named by the environment variable
 // RD_AUDIO_DEVICE (the tests use "null").
