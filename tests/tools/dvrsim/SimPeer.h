@@ -69,7 +69,7 @@ class StreamPeer {
 
   std::vector<StreamFrame> frames;
   std::vector<std::vector<uint8_t>> audio;         // 4000-byte blocks
-  std::vector<std::vector<uint8_t>> video_chunks;  // network + info headers (20 bytes) of each
+  std::vector<std::vector<uint8_t>> video_chunks;  // headers (20 bytes) + last 2 bytes of each
   std::size_t resyncs = 0;
   std::size_t restarts = 0;
   std::size_t bytes = 0;

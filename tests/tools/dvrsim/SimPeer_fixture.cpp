@@ -174,6 +174,8 @@ void StreamPeer::Chunk(const uint8_t* c) {
   }
   if (c[0] == 0xF7) {
     video_chunks.emplace_back(c, c + 20);
+    video_chunks.back().push_back(c[2046]);
+    video_chunks.back().push_back(c[2047]);
     std::vector<uint8_t> info(c + 12, c + 20);
     if (c[10] & 0x80) {
       in_frame_ = false;
