@@ -226,7 +226,12 @@ void StreamReceiver::HandleVideoChunk() {
 
 void StreamReceiver::StartFrame(std::size_t start) {
   FrameSlot& slot = frames_[frame_index_];
-  const std::size_t count = assembly_length_ - start;
+  // The last three bytes stay in the assembly buffer, as when no start code
+  // is found: they may be the beginning of the next frame's start code, split
+  // across this chunk and the next. (start <= length - 4, so at least one
+  // byte of the start code goes into the slot and the code is not found
+  // again.)
+  const std::size_t count = assembly_length_ - start - kTailKept;
   {
     std::lock_guard lock(slot.lock);
     slot.write_pos = 0;
@@ -234,7 +239,7 @@ void StreamReceiver::StartFrame(std::size_t start) {
     std::memcpy(slot.buffer, assembly_.get() + start, count);
     slot.write_pos = static_cast<uint32_t>(count);
   }
-  assembly_length_ = 0;
+  KeepAssemblyTail();
   frame_info_ = latest_info_;
 }
 

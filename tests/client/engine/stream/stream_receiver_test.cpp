@@ -124,6 +124,39 @@ TEST(StreamReceiverChunks, StartCodeSplitAcrossChunks) {
   }
 }
 
+// The chunk that ends with the first bytes of a start code holds a start
+// code of its own: the split one is still found (frames shorter than a chunk
+// payload, padded so that the next start code straddles two chunks).
+TEST(StreamReceiverChunks, SplitStartCodeAfterAStartCodeInTheSameChunk) {
+  for (std::size_t k = 1; k <= 3; ++k) {
+    SCOPED_TRACE("start code bytes in the first chunk: " + std::to_string(k));
+    Rig rig;
+    auto chunk = [&](uint8_t channel) {
+      // The rest of a split start code, a frame, the first k bytes of the next code.
+      Bytes c(kStartCode.begin() + static_cast<std::ptrdiff_t>(k), kStartCode.end());
+      c.push_back(channel);
+      const Bytes body = Filler(kPayload - c.size() - k, channel);
+      c.insert(c.end(), body.begin(), body.end());
+      c.insert(c.end(), kStartCode.begin(), kStartCode.begin() + static_cast<std::ptrdiff_t>(k));
+      return c;
+    };
+    Bytes first = Filler(kPayload - k);
+    first.insert(first.end(), kStartCode.begin(),
+                 kStartCode.begin() + static_cast<std::ptrdiff_t>(k));
+    const std::vector<Bytes> payloads = {first, chunk(1), chunk(2), chunk(3), chunk(4)};
+    for (std::size_t i = 0; i < payloads.size(); ++i) {
+      rig.Feed(VideoChunk(payloads[i], At(static_cast<uint8_t>(i))));
+    }
+    const auto frames = rig.sink.Frames();
+    ASSERT_EQ(frames.size(), 3u);
+    for (std::size_t i = 0; i < frames.size(); ++i) {
+      EXPECT_EQ(frames[i].data,
+                Concat({Slice(kStartCode, 0, k), Slice(payloads[i + 1], 0, kPayload - k)}));
+      EXPECT_EQ(frames[i].time, At(static_cast<uint8_t>(i + 1)).time);
+    }
+  }
+}
+
 // Only the first start code of a chunk counts: the second one travels inside
 // the new frame.
 TEST(StreamReceiverChunks, TwoStartCodesInOneChunk) {
