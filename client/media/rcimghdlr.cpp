@@ -93,6 +93,7 @@ int RcImageHandler::FrameChannel(const uint8_t* frame, std::size_t length) {
 int RcImageHandler::Init(mjpeg::VideoStandard standard, DisplayTarget* target,
                          DisplayQueueStats* stats) {
   if (target == nullptr || stats == nullptr) return kNullArgument;
+  std::lock_guard init_lock(init_mu_);
   if (running_.load()) return kAlreadyRunning;
   // Text needs the font database of a GUI application (offscreen is enough).
   if (QGuiApplication::instance() == nullptr) return kSelectFailed;

@@ -168,6 +168,7 @@ class RcImageHandler {
   uint64_t produced_ = 0;
   uint64_t consumed_ = 0;  // display thread
 
+  std::mutex init_mu_;  // Init may come from the control thread and the UI thread
   std::atomic<bool> running_{false};
   std::atomic<bool> stop_{false};
   std::mutex wake_mu_;

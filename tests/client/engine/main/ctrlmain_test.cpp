@@ -1,0 +1,381 @@
+// RcCtrlMain against the emulated DVR running in the same process: the
+// conversation and window messages of a successful connect, each connection
+// event provoked by its scenario with its teardown, live frames reaching the
+// image handler, local recording of the live stream and its playback.
+
+#include <gtest/gtest.h>
+
+#include <QGuiApplication>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <deque>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "client/engine/rcctrlmain.h"
+#include "support/TestSupport.h"
+#include "tools/dvrsim/DvrSim.h"
+
+namespace rd {
+namespace {
+
+class QtEnvironment : public ::testing::Environment {
+ public:
+  void SetUp() override {
+    if (std::getenv("QT_QPA_PLATFORM") == nullptr) setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    if (std::getenv("RD_AUDIO_DEVICE") == nullptr) setenv("RD_AUDIO_DEVICE", "null", 1);
+    static int argc = 1;
+    static char name[] = "engine_tests";
+    static char* argv[] = {name, nullptr};
+    if (QGuiApplication::instance() == nullptr) app_ = new QGuiApplication(argc, argv);
+  }
+  void TearDown() override {
+    delete app_;
+    app_ = nullptr;
+  }
+
+ private:
+  QGuiApplication* app_ = nullptr;
+};
+[[maybe_unused]] auto* const kQtEnv = ::testing::AddGlobalTestEnvironment(new QtEnvironment);
+
+struct Message {
+  uint32_t msg;
+  uintptr_t w;
+  intptr_t l;
+  bool sent;  // delivered as a direct call
+};
+
+// A window that records what reaches it and answers the mute question.
+class TestWindow : public RcWindow {
+ public:
+  void Post(uint32_t m, uintptr_t w, intptr_t l) override { Add({m, w, l, false}); }
+  void Send(uint32_t m, uintptr_t w, intptr_t l) override {
+    if (m == rcmsg::kAskMute && l != 0) *reinterpret_cast<uint8_t*>(l) = 16;
+    Add({m, w, l, true});
+  }
+  std::vector<Message> Messages() {
+    std::lock_guard lock(mu_);
+    return messages_;
+  }
+  bool Has(uint32_t m, uintptr_t w) {
+    for (const Message& x : Messages())
+      if (x.msg == m && x.w == w) return true;
+    return false;
+  }
+  bool HasMsg(uint32_t m) {
+    for (const Message& x : Messages())
+      if (x.msg == m) return true;
+    return false;
+  }
+  int Count(uint32_t m) {
+    int n = 0;
+    for (const Message& x : Messages()) n += x.msg == m ? 1 : 0;
+    return n;
+  }
+  // The first connection event (0x401), if any.
+  const Message* FirstEvent(std::vector<Message>& store) {
+    store = Messages();
+    for (const Message& x : store)
+      if (x.msg == rcmsg::kConnectionEvent) return &x;
+    return nullptr;
+  }
+  void Clear() {
+    std::lock_guard lock(mu_);
+    messages_.clear();
+  }
+
+ private:
+  void Add(Message m) {
+    std::lock_guard lock(mu_);
+    messages_.push_back(m);
+  }
+  std::mutex mu_;
+  std::vector<Message> messages_;
+};
+
+class NullTarget : public DisplayTarget {
+ public:
+  void Present(const QImage& picture) override {
+    std::lock_guard lock(mu);
+    last = picture.copy();
+    ++count;
+  }
+  std::mutex mu;
+  QImage last;
+  int count = 0;
+};
+
+const uint8_t kPassword[6] = {1, 2, 3, 4, 5, 6};
+
+class CtrlMainTest : public ::testing::Test {
+ protected:
+  void StartSim(std::vector<sim::Scenario> scenarios = {}, bool quad = false) {
+    sim::SimOptions o;
+    o.listen = "127.0.0.1";
+    o.control_port = 0;
+    o.stream_port = 0;
+    o.quiet = true;
+    o.quad = quad;
+    o.scenarios = std::move(scenarios);
+    o.disk = (dir / "dvr.img").string();
+    o.disk_size = 64ull << 20;
+    dvr = std::make_unique<sim::DvrSim>(o);
+    std::string error;
+    ASSERT_TRUE(dvr->Start(&error)) << error;
+  }
+  void Make() {
+    main = std::make_unique<RcCtrlMain>();
+    ASSERT_EQ(main->RegisterWindow(&window), 1);
+    main->SetDisplayTarget(&target);
+    main->SetPorts(static_cast<uint16_t>(dvr->control_port()),
+                   static_cast<uint16_t>(dvr->stream_port()));
+  }
+  // The main window's answer to a connection event.
+  void TearDownConnections() {
+    main->DisconnectStream();
+    main->DisconnectControl();
+  }
+  void TearDown() override {
+    main.reset();
+    if (dvr) dvr->Stop();
+  }
+  rdtest::TempDir dir;
+  std::unique_ptr<sim::DvrSim> dvr;
+  TestWindow window;
+  NullTarget target;
+  std::unique_ptr<RcCtrlMain> main;
+};
+
+TEST_F(CtrlMainTest, SuccessfulConnectConversationAndLiveFrames) {
+  StartSim();
+  Make();
+  main->Connect("127.0.0.1", kPassword);
+  ASSERT_TRUE(
+      rdtest::WaitFor([&] { return main->ConnectionState() == 3; }, std::chrono::seconds(10)));
+  ASSERT_TRUE(rdtest::WaitFor([&] { return main->ImageHandler().FramesHandled() >= 3; },
+                              std::chrono::seconds(10)));
+  EXPECT_TRUE(main->IsStreamLive());
+
+  std::vector<Message> m = window.Messages();
+  auto index_of = [&](uint32_t msg) {
+    for (std::size_t i = 0; i < m.size(); ++i)
+      if (m[i].msg == msg) return static_cast<int>(i);
+    return -1;
+  };
+  ASSERT_GE(index_of(rcmsg::kCtrlConnecting), 0);
+  EXPECT_TRUE(m[index_of(rcmsg::kCtrlConnecting)].sent) << "sent on the user-interface thread";
+  EXPECT_STREQ(reinterpret_cast<const char*>(m[index_of(rcmsg::kCtrlConnecting)].l), "127.0.0.1");
+  EXPECT_TRUE(window.Has(rcmsg::kCtrlConnectResult, 0));
+  EXPECT_TRUE(window.Has(rcmsg::kStreamConnectResult, 0));
+  // The order of the conversation: connect, connect result, stream, settings
+  // (audio available, refresh, info), status (audio state, status).
+  const uint32_t order[] = {rcmsg::kCtrlConnecting,   rcmsg::kCtrlConnectResult,
+                            rcmsg::kStreamConnecting, rcmsg::kStreamConnectResult,
+                            rcmsg::kAudioAvailable,   rcmsg::kDvrInfoChanged,
+                            rcmsg::kAudioState,       rcmsg::kDvrStatus};
+  std::string seq;
+  for (const Message& x : m) seq += std::to_string(x.msg) + "(" + std::to_string(x.w) + ") ";
+  SCOPED_TRACE(seq);
+  // The expected messages appear in this order (others may come between).
+  std::size_t next = 0;
+  for (const Message& x : m)
+    if (next < std::size(order) && x.msg == order[next]) ++next;
+  EXPECT_EQ(next, std::size(order))
+      << "stopped at " << std::hex << order[std::min(next, std::size(order) - 1)];
+  EXPECT_FALSE(window.HasMsg(rcmsg::kConnectionEvent));
+  EXPECT_TRUE(window.Has(rcmsg::kAudioAvailable, 1));
+
+  DvrStateBlock st;
+  ASSERT_TRUE(main->GetDvrState(&st));
+  EXPECT_TRUE(st.settings_valid);
+  EXPECT_TRUE(st.status_valid);
+  DvrTime t;
+  EXPECT_TRUE(rdtest::WaitFor([&] { return main->GetDvrTime(&t); }));
+
+  // The one-second tick and the repaint.
+  window.Clear();
+  main->Tick(3);
+  EXPECT_TRUE(window.HasMsg(rcmsg::kSecondTick));
+  main->Tick(4);
+  {
+    std::lock_guard lock(target.mu);
+    ASSERT_EQ(target.count, 1);
+    EXPECT_EQ(target.last.size(), QSize(640, 436));
+  }
+  uint32_t frames = 0;
+  main->Stats().GetFrames(&frames);
+  EXPECT_GT(frames, 0u);
+
+  TearDownConnections();
+  EXPECT_TRUE(window.HasMsg(rcmsg::kStreamClosed));
+  EXPECT_EQ(main->ConnectionState(), 0);
+  EXPECT_FALSE(main->HasSession());
+  EXPECT_FALSE(window.HasMsg(rcmsg::kConnectionEvent)) << "a disconnect by the client is no event";
+}
+
+struct EventCase {
+  const char* name;
+  std::vector<sim::Scenario> scenarios;
+  int code;
+  int param;  // -1: any
+  bool needs_ticks;
+};
+
+class CtrlMainEvents : public CtrlMainTest, public ::testing::WithParamInterface<EventCase> {};
+
+TEST_P(CtrlMainEvents, ScenarioGivesItsEventAndTearsDown) {
+  const EventCase& c = GetParam();
+  StartSim(c.scenarios);
+  Make();
+  main->Connect("127.0.0.1", kPassword);
+  std::vector<Message> store;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  const Message* ev = nullptr;
+  while (std::chrono::steady_clock::now() < deadline) {
+    if ((ev = window.FirstEvent(store)) != nullptr) break;
+    if (c.needs_ticks && main->ConnectionState() >= 3) main->Tick(3);
+    std::this_thread::sleep_for(std::chrono::milliseconds(c.needs_ticks ? 200 : 5));
+  }
+  ASSERT_NE(ev, nullptr) << c.name;
+  EXPECT_EQ(static_cast<int>(ev->w), c.code) << c.name;
+  if (c.param >= 0) {
+    EXPECT_EQ(static_cast<int>(ev->l), c.param) << c.name;
+  }
+  EXPECT_FALSE(ev->sent);
+  EXPECT_TRUE(window.Has(rcmsg::kEventBroadcast, static_cast<uintptr_t>(c.code)));
+  auto text = rcevent::Describe(c.code, ev->l);
+  EXPECT_NE(text.caption, nullptr);
+  const auto t0 = std::chrono::steady_clock::now();
+  TearDownConnections();
+  EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(3))
+      << "teardown never hangs";
+  EXPECT_EQ(main->ConnectionState(), 0);
+  EXPECT_FALSE(main->HasSession());
+}
+
+using sim::Scenario;
+using sim::ScenarioKind;
+INSTANTIATE_TEST_SUITE_P(
+    Scenarios, CtrlMainEvents,
+    ::testing::Values(
+        EventCase{"WrongPassword", {Scenario{ScenarioKind::kWrongPassword, 0}}, 6, 1, false},
+        EventCase{"NetworkOff", {Scenario{ScenarioKind::kNetworkOff, 0}}, 6, 10, false},
+        EventCase{"CloseControl", {Scenario{ScenarioKind::kCloseControl, 1}}, 2, -1, false},
+        EventCase{"KeypadClose", {Scenario{ScenarioKind::kKeypadClose, 1}}, 5, 0, false},
+        EventCase{"SilentKeepAlive", {Scenario{ScenarioKind::kSilentKeepAlive, 0}}, 4, 0, true},
+        EventCase{"CloseStream", {Scenario{ScenarioKind::kCloseStream, 1}}, 9, -1, false}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(CtrlMainTest, RefusedControlConnectIsEventOne) {
+  StartSim();
+  Make();
+  const int port = dvr->control_port();
+  dvr->Stop();
+  main->SetPorts(static_cast<uint16_t>(port), 0);
+  main->Connect("127.0.0.1", kPassword);
+  std::vector<Message> store;
+  ASSERT_TRUE(rdtest::WaitFor([&] { return window.FirstEvent(store) != nullptr; }));
+  const Message* ev = window.FirstEvent(store);
+  EXPECT_EQ(ev->w, 1u);
+  EXPECT_NE(ev->l, 0) << "the platform error code";
+  EXPECT_TRUE(window.HasMsg(rcmsg::kCtrlConnectResult));
+  EXPECT_EQ(main->ConnectionState(), 1) << "a failed connect stays at 1 until the disconnect";
+  TearDownConnections();
+  EXPECT_EQ(main->ConnectionState(), 0);
+}
+
+TEST_F(CtrlMainTest, RefusedStreamConnectIsEventEight) {
+  StartSim();
+  Make();
+  // A port nobody listens on: the stopped emulator's own ports are free now.
+  sim::SimOptions o;
+  o.listen = "127.0.0.1";
+  o.control_port = 0;
+  o.stream_port = 0;
+  o.quiet = true;
+  o.disk = (dir / "other.img").string();
+  o.disk_size = 64ull << 20;
+  auto other = std::make_unique<sim::DvrSim>(o);
+  std::string error;
+  ASSERT_TRUE(other->Start(&error)) << error;
+  const int dead_port = other->stream_port();
+  other->Stop();
+  main->SetPorts(0, static_cast<uint16_t>(dead_port));
+  main->Connect("127.0.0.1", kPassword);
+  std::vector<Message> store;
+  ASSERT_TRUE(rdtest::WaitFor([&] { return window.FirstEvent(store) != nullptr; },
+                              std::chrono::seconds(10)));
+  EXPECT_EQ(window.FirstEvent(store)->w, 8u);
+  EXPECT_TRUE(window.HasMsg(rcmsg::kStreamConnectResult));
+  TearDownConnections();
+}
+
+TEST_F(CtrlMainTest, ConnectTimerAndShutdownEvents) {
+  StartSim();
+  Make();
+  main->Tick(0);
+  std::vector<Message> store;
+  ASSERT_NE(window.FirstEvent(store), nullptr);
+  EXPECT_EQ(window.FirstEvent(store)->w, 0u);
+  window.Clear();
+  main.reset();  // shutdown posts event 7 to the windows
+  EXPECT_TRUE(window.Has(rcmsg::kEventBroadcast, 7));
+  EXPECT_TRUE(window.Has(rcmsg::kConnectionEvent, 7));
+}
+
+TEST_F(CtrlMainTest, RecordsTheLiveStreamAndPlaysItBack) {
+  StartSim();
+  Make();
+  main->SetRecordingDirectory((dir / "stream_files").string());
+  main->Connect("127.0.0.1", kPassword);
+  ASSERT_TRUE(
+      rdtest::WaitFor([&] { return main->ConnectionState() == 3; }, std::chrono::seconds(10)));
+  ASSERT_EQ(main->StartLocalRecording(), 0);
+  ASSERT_TRUE(rdtest::WaitFor(
+      [&] {
+        auto files = main->RecordingFiles();
+        return !files.empty() && std::filesystem::file_size(files[0]) > 200000;
+      },
+      std::chrono::seconds(15)));
+  ASSERT_EQ(main->StopLocalRecording(), 0);
+  const std::string file = main->RecordingFiles().at(0);
+  TearDownConnections();
+
+  RcLocalPlayer check;
+  ASSERT_EQ(check.Open(file), 0);
+  EXPECT_FALSE(check.HeaderWasRepaired());
+  EXPECT_GT(check.RecordCount(), 3u);
+  check.Close();
+
+  const uint64_t before = main->ImageHandler().FramesHandled();
+  ASSERT_EQ(main->StartLocalPlayback(file), 0);
+  EXPECT_TRUE(main->LocalPlaybackActive());
+  ASSERT_TRUE(rdtest::WaitFor([&] { return main->ImageHandler().FramesHandled() > before + 2; },
+                              std::chrono::seconds(10)));
+  main->Tick(4);
+  main->LocalFastForward();
+  EXPECT_EQ(main->LocalPlayerState(), 18);
+  main->StopLocalPlayback();
+  EXPECT_TRUE(window.HasMsg(rcmsg::kLocalPlayStopped));
+  EXPECT_FALSE(main->LocalPlaybackActive());
+}
+
+TEST(WindowRegistry, RegistersSixteenAndClosesGaps) {
+  WindowRegistry reg;
+  std::vector<TestWindow> w(17);
+  EXPECT_EQ(reg.Register(nullptr), 0);
+  for (int i = 0; i < 16; ++i) EXPECT_EQ(reg.Register(&w[i]), i + 1);
+  EXPECT_EQ(reg.Register(&w[16]), 0) << "a seventeenth window is refused";
+  reg.Unregister(1);
+  EXPECT_EQ(reg.Count(), 15);
+  EXPECT_EQ(reg.Main(), &w[1]);
+  EXPECT_EQ(reg.Register(&w[16]), 16);
+  EXPECT_EQ(reg.All().back(), &w[16]);
+}
+
+}  // namespace
+}  // namespace rd
