@@ -202,39 +202,65 @@ RD_TARGET_AVX2 inline void Transpose8x8(__m256i r[8]) {
 
 #define RD_SET1(v) _mm256_set1_epi32(v)
 
-// One pass over eight lanes. `row` selects the row pass constants and
-// shifts, else the column pass. b[0..7] in, results in b[0..7].
-template <bool kRow>
+// One pass over eight lanes: kRow selects the row pass constants and shifts,
+// else the column pass. b[0..7] in, results in b[0..7].
+// kSparse: b[4..7] are zero (all coefficients of the block lie in its top-left
+// 4 x 4 corner; then rows 4..7 of the row pass output are zero too). The
+// products of the Part then reduce to single terms, e.g. W7 (b1 + 0) +
+// (W1 - W7) b1 = W1 b1: the same values modulo 2^32 before every shift, so
+// the results are identical.
+template <bool kRow, bool kSparse>
 RD_TARGET_AVX2 inline void IdctPass(__m256i b[8]) {
-  __m256i x1 = _mm256_slli_epi32(b[4], kRow ? 11 : 8);
-  __m256i x2 = b[6];
-  __m256i x3 = b[2];
-  __m256i x4 = b[1];
-  __m256i x5 = b[7];
-  __m256i x6 = b[5];
-  __m256i x7 = b[3];
-  __m256i x0 = _mm256_add_epi32(_mm256_slli_epi32(b[0], kRow ? 11 : 8), RD_SET1(kRow ? 128 : 8192));
   const __m256i round = RD_SET1(kRow ? 0 : 4);
-  __m256i x8 = _mm256_add_epi32(_mm256_mullo_epi32(RD_SET1(kW7), _mm256_add_epi32(x4, x5)), round);
-  x4 = _mm256_add_epi32(x8, _mm256_mullo_epi32(RD_SET1(kW1 - kW7), x4));
-  x5 = _mm256_sub_epi32(x8, _mm256_mullo_epi32(RD_SET1(kW1 + kW7), x5));
-  x8 = _mm256_add_epi32(_mm256_mullo_epi32(RD_SET1(kW3), _mm256_add_epi32(x6, x7)), round);
-  x6 = _mm256_sub_epi32(x8, _mm256_mullo_epi32(RD_SET1(kW3 - kW5), x6));
-  x7 = _mm256_sub_epi32(x8, _mm256_mullo_epi32(RD_SET1(kW3 + kW5), x7));
-  if (!kRow) {
-    x4 = _mm256_srai_epi32(x4, 3);
-    x5 = _mm256_srai_epi32(x5, 3);
-    x6 = _mm256_srai_epi32(x6, 3);
-    x7 = _mm256_srai_epi32(x7, 3);
-  }
-  x8 = _mm256_add_epi32(x0, x1);
-  x0 = _mm256_sub_epi32(x0, x1);
-  x1 = _mm256_add_epi32(_mm256_mullo_epi32(RD_SET1(kW6), _mm256_add_epi32(x3, x2)), round);
-  x2 = _mm256_sub_epi32(x1, _mm256_mullo_epi32(RD_SET1(kW2 + kW6), x2));
-  x3 = _mm256_add_epi32(x1, _mm256_mullo_epi32(RD_SET1(kW2 - kW6), x3));
-  if (!kRow) {
-    x2 = _mm256_srai_epi32(x2, 3);
-    x3 = _mm256_srai_epi32(x3, 3);
+  __m256i x0 = _mm256_add_epi32(_mm256_slli_epi32(b[0], kRow ? 11 : 8), RD_SET1(kRow ? 128 : 8192));
+  __m256i x1, x2, x3, x4, x5, x6, x7, x8;
+  if (kSparse) {
+    // x4 = W1 b1, x5 = W7 b1, x6 = W3 b3, x7 = -W5 b3, x2 = W6 b2, x3 = W2 b2
+    // (plus the column pass rounding), x8 = x0 since b4 = 0.
+    x4 = _mm256_add_epi32(_mm256_mullo_epi32(RD_SET1(kW1), b[1]), round);
+    x5 = _mm256_add_epi32(_mm256_mullo_epi32(RD_SET1(kW7), b[1]), round);
+    x6 = _mm256_add_epi32(_mm256_mullo_epi32(RD_SET1(kW3), b[3]), round);
+    x7 = _mm256_sub_epi32(round, _mm256_mullo_epi32(RD_SET1(kW5), b[3]));
+    x2 = _mm256_add_epi32(_mm256_mullo_epi32(RD_SET1(kW6), b[2]), round);
+    x3 = _mm256_add_epi32(_mm256_mullo_epi32(RD_SET1(kW2), b[2]), round);
+    if (!kRow) {
+      x4 = _mm256_srai_epi32(x4, 3);
+      x5 = _mm256_srai_epi32(x5, 3);
+      x6 = _mm256_srai_epi32(x6, 3);
+      x7 = _mm256_srai_epi32(x7, 3);
+      x2 = _mm256_srai_epi32(x2, 3);
+      x3 = _mm256_srai_epi32(x3, 3);
+    }
+    x8 = x0;
+  } else {
+    x1 = _mm256_slli_epi32(b[4], kRow ? 11 : 8);
+    x2 = b[6];
+    x3 = b[2];
+    x4 = b[1];
+    x5 = b[7];
+    x6 = b[5];
+    x7 = b[3];
+    x8 = _mm256_add_epi32(_mm256_mullo_epi32(RD_SET1(kW7), _mm256_add_epi32(x4, x5)), round);
+    x4 = _mm256_add_epi32(x8, _mm256_mullo_epi32(RD_SET1(kW1 - kW7), x4));
+    x5 = _mm256_sub_epi32(x8, _mm256_mullo_epi32(RD_SET1(kW1 + kW7), x5));
+    x8 = _mm256_add_epi32(_mm256_mullo_epi32(RD_SET1(kW3), _mm256_add_epi32(x6, x7)), round);
+    x6 = _mm256_sub_epi32(x8, _mm256_mullo_epi32(RD_SET1(kW3 - kW5), x6));
+    x7 = _mm256_sub_epi32(x8, _mm256_mullo_epi32(RD_SET1(kW3 + kW5), x7));
+    if (!kRow) {
+      x4 = _mm256_srai_epi32(x4, 3);
+      x5 = _mm256_srai_epi32(x5, 3);
+      x6 = _mm256_srai_epi32(x6, 3);
+      x7 = _mm256_srai_epi32(x7, 3);
+    }
+    x8 = _mm256_add_epi32(x0, x1);
+    x0 = _mm256_sub_epi32(x0, x1);
+    x1 = _mm256_add_epi32(_mm256_mullo_epi32(RD_SET1(kW6), _mm256_add_epi32(x3, x2)), round);
+    x2 = _mm256_sub_epi32(x1, _mm256_mullo_epi32(RD_SET1(kW2 + kW6), x2));
+    x3 = _mm256_add_epi32(x1, _mm256_mullo_epi32(RD_SET1(kW2 - kW6), x3));
+    if (!kRow) {
+      x2 = _mm256_srai_epi32(x2, 3);
+      x3 = _mm256_srai_epi32(x3, 3);
+    }
   }
   x1 = _mm256_add_epi32(x4, x6);
   x4 = _mm256_sub_epi32(x4, x6);
@@ -259,25 +285,19 @@ RD_TARGET_AVX2 inline void IdctPass(__m256i b[8]) {
   b[7] = _mm256_srai_epi32(_mm256_sub_epi32(x7, x1), kShift);
 }
 
-RD_TARGET_AVX2 void IdctTransposedAvx2(const int16_t coefficients_t[64], uint8_t* out,
-                                       std::ptrdiff_t stride) {
-  // Vector j = coefficient j of rows 0..7 (the transposed layout makes it one load).
-  __m256i v[8];
-  for (int j = 0; j < 8; ++j) {
-    v[j] = _mm256_cvtepi16_epi32(
-        _mm_loadu_si128(reinterpret_cast<const __m128i*>(coefficients_t + 8 * j)));
-  }
-  IdctPass<true>(v);
-  // Results are stored back as 16-bit values: keep the low 16 bits, sign-extended.
-  for (int j = 0; j < 8; ++j) v[j] = _mm256_srai_epi32(_mm256_slli_epi32(v[j], 16), 16);
-  // v[k] lane r = sample (row r, column k); the column pass wants lane = column.
-  Transpose8x8(v);
-  IdctPass<false>(v);
-  // v[j] lane c = sample (row j, column c). Clip and clamp to 0..255, store rows.
+// Results are stored back as 16-bit values: keep the low 16 bits, sign-extended.
+RD_TARGET_AVX2 inline __m256i Truncate16(__m256i v) {
+  return _mm256_srai_epi32(_mm256_slli_epi32(v, 16), 16);
+}
+
+// Clips and clamps rows v[0..7] (lane = column) to 0..255 and stores them.
+RD_TARGET_AVX2 inline void StoreRows(__m256i v[8], uint8_t* out, std::ptrdiff_t stride) {
   const __m256i zero = _mm256_setzero_si256();
   const __m256i max = RD_SET1(255);
+#pragma GCC unroll 8
   for (int j = 0; j < 8; ++j) v[j] = _mm256_max_epi32(_mm256_min_epi32(v[j], max), zero);
   const __m256i order = _mm256_setr_epi32(0, 4, 1, 5, 2, 6, 3, 7);
+#pragma GCC unroll 8
   for (int j = 0; j < 8; j += 4) {
     const __m256i p01 = _mm256_packus_epi32(v[j], v[j + 1]);
     const __m256i p23 = _mm256_packus_epi32(v[j + 2], v[j + 3]);
@@ -289,6 +309,56 @@ RD_TARGET_AVX2 void IdctTransposedAvx2(const int16_t coefficients_t[64], uint8_t
     _mm_storel_epi64(reinterpret_cast<__m128i*>(out + (j + 2) * stride), hi);
     _mm_storel_epi64(reinterpret_cast<__m128i*>(out + (j + 3) * stride), _mm_unpackhi_epi64(hi, hi));
   }
+}
+
+RD_TARGET_AVX2 void IdctTransposedAvx2(const int16_t coefficients_t[64], uint8_t* out,
+                                       std::ptrdiff_t stride) {
+  // Vector j = coefficient j of rows 0..7 (the transposed layout makes it one load).
+  __m256i v[8];
+#pragma GCC unroll 8
+  for (int j = 0; j < 8; ++j) {
+    v[j] = _mm256_cvtepi16_epi32(
+        _mm_loadu_si128(reinterpret_cast<const __m128i*>(coefficients_t + 8 * j)));
+  }
+  IdctPass<true, false>(v);
+#pragma GCC unroll 8
+  for (int j = 0; j < 8; ++j) v[j] = Truncate16(v[j]);
+  // v[k] lane r = sample (row r, column k); the column pass wants lane = column.
+  Transpose8x8(v);
+  IdctPass<false, false>(v);
+  // v[j] lane c = sample (row j, column c).
+  StoreRows(v, out, stride);
+}
+
+// The same for a block whose coefficients all lie in rows 0..3 and columns
+// 0..3 (natural order).
+RD_TARGET_AVX2 void IdctTransposedAvx2Sparse(const int16_t coefficients_t[64], uint8_t* out,
+                                             std::ptrdiff_t stride) {
+  __m256i v[8];
+#pragma GCC unroll 8
+  for (int j = 0; j < 4; ++j) {
+    v[j] = _mm256_cvtepi16_epi32(
+        _mm_loadl_epi64(reinterpret_cast<const __m128i*>(coefficients_t + 8 * j)));
+  }
+  IdctPass<true, true>(v);
+  // v[k] lane r: only rows r = 0..3 can be non-zero. Put v[k] (k = 0..3) and
+  // v[k + 4] in one vector, then transpose 4 x 4 within each 128-bit half:
+  // the low half gives columns 0..3 of row j, the high half columns 4..7.
+  __m256i w[4];
+#pragma GCC unroll 8
+  for (int k = 0; k < 4; ++k) {
+    w[k] = Truncate16(_mm256_permute2x128_si256(v[k], v[k + 4], 0x20));
+  }
+  const __m256i t0 = _mm256_unpacklo_epi32(w[0], w[1]);
+  const __m256i t1 = _mm256_unpackhi_epi32(w[0], w[1]);
+  const __m256i t2 = _mm256_unpacklo_epi32(w[2], w[3]);
+  const __m256i t3 = _mm256_unpackhi_epi32(w[2], w[3]);
+  v[0] = _mm256_unpacklo_epi64(t0, t2);
+  v[1] = _mm256_unpackhi_epi64(t0, t2);
+  v[2] = _mm256_unpacklo_epi64(t1, t3);
+  v[3] = _mm256_unpackhi_epi64(t1, t3);
+  IdctPass<false, true>(v);
+  StoreRows(v, out, stride);
 }
 #undef RD_SET1
 #endif
@@ -376,8 +446,29 @@ class BitReader {
     Seek(p);
   }
 
-  uint64_t window() const { return window_; }
-  int count() const { return count_; }
+  // The window as a value, for hot loops that keep it in registers.
+  struct State {
+    uint64_t window;
+    int count;
+    std::size_t pos;
+  };
+  State state() const { return State{window_, count_, pos_}; }
+  void set_state(const State& s) {
+    window_ = s.window;
+    count_ = s.count;
+    pos_ = s.pos;
+  }
+  inline void Need(State& s, int n) const {
+    if (s.count < n) {
+      s.window |= Load64(s.pos) >> s.count;
+      s.pos += (63 - s.count) >> 3;
+      s.count |= 56;
+    }
+  }
+  static inline void Skip(State& s, int n) {
+    s.window <<= n;
+    s.count -= n;
+  }
 
  private:
   static inline uint64_t LoadBigEndian64(const uint8_t* p) {
@@ -403,9 +494,16 @@ class BitReader {
   int count_ = 0;         // valid bits in window_
 };
 
-constexpr uint32_t kStartCodePrefix = 0x000001;
 constexpr uint32_t kFrameStartCode = 0x000001F8;
 constexpr uint32_t kEndOfDataCode = 0x000001FF;
+
+// Per scan index: the storage position (transposed natural order) and
+// whether the position lies outside the top-left 4 x 4 corner.
+struct ScanEntry {
+  uint16_t qmul;   // S * W[zigzag[i]], set per frame
+  uint8_t tpos;    // (p % 8) * 8 + p / 8 for p = zigzag[i]
+  uint8_t outside; // 1 if p's row or column is 4 or more
+};
 
 struct DitherTables {
   std::array<uint8_t, 272> level_y{};   // t = -8..263
@@ -428,8 +526,7 @@ struct MjpegDecoder::Impl {
   DitherTables dither;
   const CoefEntry* coef_lookup = nullptr;
   // Per frame: quantiser products S * W[p] and storage positions by scan index.
-  std::array<uint16_t, 64> qmul{};
-  std::array<uint8_t, 64> tpos{};  // transposed natural position of zigzag[i]
+  std::array<ScanEntry, 64> scan{};
   alignas(32) int16_t block[64] = {};
 };
 
@@ -459,7 +556,8 @@ void MjpegDecoder::Open(VideoStandard standard) {
   impl->coef_lookup = CoefLookupTable();
   for (int i = 0; i < 64; ++i) {
     const int p = kZigzag[i];
-    impl->tpos[i] = static_cast<uint8_t>((p & 7) * 8 + (p >> 3));
+    impl->scan[i].tpos = static_cast<uint8_t>((p & 7) * 8 + (p >> 3));
+    impl->scan[i].outside = (p & 7) >= 4 || (p >> 3) >= 4 ? 1 : 0;
   }
   width_ = w;
   height_ = h;
@@ -555,74 +653,99 @@ uint8_t MjpegDecoder::DecodeFrame(const uint8_t* frame, std::size_t length, uint
 // Decodes one block's coefficients into impl->block (transposed layout, zeroed
 // before) and writes its 64 samples to `out`. Returns false on failure (invalid
 // code or index beyond 63); then nothing is written.
-static inline bool DecodeBlock(BitReader& br, const CoefEntry* lookup, const uint16_t* qmul,
-                               const uint8_t* tpos, int16_t* block, uint8_t* out,
-                               std::ptrdiff_t stride, bool avx2) {
-  br.Need(8);
-  const int dc = static_cast<int>(br.Peek(8));
-  br.Skip(8);
-  block[0] = static_cast<int16_t>(dc * 8);
+// Decodes one block's coefficients into `block` (transposed layout, all zero
+// before and after) and writes its 64 samples to `out`. Returns false on
+// failure (invalid code or index beyond 63); then nothing is written.
+template <bool kAvx2>
+static inline bool DecodeBlock(BitReader& br, const CoefEntry* lookup, const ScanEntry* scan,
+                               int16_t* block, uint8_t* out, std::ptrdiff_t stride) {
+  BitReader::State st = br.state();
+  br.Need(st, 8);
+  const int dc = static_cast<int>(st.window >> 56);
+  BitReader::Skip(st, 8);
   int nonzero = 0;
+  int outside = 0;
   int i = 0;
+  bool ok = true;
   for (;;) {
-    br.Need(32);
-    const uint64_t w = br.window();
+    br.Need(st, 32);
+    const uint64_t w = st.window;
     const CoefEntry e = lookup[w >> 48];
     if (e >= 32) {  // regular code: level >= 1
       const int len = CoefEntryLength(e);
       i += CoefEntryRun(e) + 1;
-      if (i > 63) return false;
+      if (i > 63) {
+        ok = false;
+        break;
+      }
       const int negative = static_cast<int>((w << len) >> 63);
-      br.Skip(len + 1);
-      const int m = (CoefEntryLevel(e) * qmul[i]) >> 3;
-      const int value = negative ? -std::min(m, 2048) : std::min(m, 2047);
-      block[tpos[i]] = static_cast<int16_t>(value);
+      BitReader::Skip(st, len + 1);
+      const ScanEntry& se = scan[i];
+      const int m = std::min((CoefEntryLevel(e) * se.qmul) >> 3, 2047 + negative);
+      const int value = (m ^ -negative) + negative;  // negated when negative
+      block[se.tpos] = static_cast<int16_t>(value);
       nonzero |= value;
+      outside |= se.outside;
       continue;
     }
     if (e == kCoefEntryEob) {
-      br.Skip(kEobLength);
+      BitReader::Skip(st, kEobLength);
       break;
     }
-    if (e != kCoefEntryEscape) return false;  // twelve leading zeros
-    br.Skip(kEscapeLength);
-    const int run = static_cast<int>(br.Peek(6));  // 26 bits left of the 32 ensured
-    br.Skip(6);
-    const uint32_t v = br.Peek(8);
-    br.Skip(8);
+    if (e != kCoefEntryEscape) {  // twelve leading zeros
+      ok = false;
+      break;
+    }
+    // 000001, run (6 bits), v (8 bits): 20 of the 32 bits ensured.
+    const int run = static_cast<int>((w >> 52) & 63);
+    const uint32_t v = static_cast<uint32_t>((w >> 44) & 255);
+    BitReader::Skip(st, 20);
     int level;
-    if (v == 0) {
-      level = static_cast<int>(br.Get(8));
-    } else if (v == 128) {
-      level = static_cast<int>(br.Get(8)) - 256;
+    if (v == 0 || v == 128) {
+      br.Need(st, 8);
+      level = static_cast<int>(st.window >> 56) - (v == 128 ? 256 : 0);
+      BitReader::Skip(st, 8);
     } else if (v > 128) {
       level = static_cast<int>(v) - 256;
     } else {
       level = static_cast<int>(v);
     }
     i += run + 1;
-    if (i > 63) return false;
+    if (i > 63) {
+      ok = false;
+      break;
+    }
+    const ScanEntry& se = scan[i];
     const int abs_level = level < 0 ? -level : level;
-    const int m = (abs_level * qmul[i]) >> 3;
+    const int m = (abs_level * se.qmul) >> 3;
     const int value = level < 0 ? -std::min(m, 2048) : std::min(m, 2047);
-    block[tpos[i]] = static_cast<int16_t>(value);
+    block[se.tpos] = static_cast<int16_t>(value);
     nonzero |= value;
+    outside |= se.outside;
+  }
+  br.set_state(st);
+  if (!ok) {
+    std::memset(block, 0, 64 * sizeof(int16_t));
+    return false;
   }
   if (nonzero == 0) {
     // Only the DC term: both passes take their shortcuts, every sample is
-    // clip((8 * dc * 8 + 32) >> 6) = dc.
+    // clip((8 * dc * 8 + 32) >> 6) = dc. (Coefficients stored as 0 need no clearing.)
     for (int r = 0; r < 8; ++r) std::memset(out + r * stride, dc, 8);
-    block[0] = 0;
     return true;
   }
+  block[0] = static_cast<int16_t>(dc * 8);
 #if RD_MJPEG_X86
-  if (avx2) {
-    IdctTransposedAvx2(block, out, stride);
+  if (kAvx2) {
+    if (outside == 0) {
+      IdctTransposedAvx2Sparse(block, out, stride);
+    } else {
+      IdctTransposedAvx2(block, out, stride);
+    }
   } else {
     IdctTransposedScalar(block, out, stride);
   }
 #else
-  (void)avx2;
   IdctTransposedScalar(block, out, stride);
 #endif
   std::memset(block, 0, 64 * sizeof(int16_t));
@@ -641,7 +764,7 @@ uint8_t MjpegDecoder::DecodeToPlanes(const uint8_t* frame, std::size_t length) {
   const int s = 2 * q;
 
   Impl& im = *impl_;
-  for (int i = 0; i < 64; ++i) im.qmul[i] = static_cast<uint16_t>(s * kIntraQuantMatrix[kZigzag[i]]);
+  for (int i = 0; i < 64; ++i) im.scan[i].qmul = static_cast<uint16_t>(s * kIntraQuantMatrix[kZigzag[i]]);
   std::memset(im.block, 0, sizeof(im.block));
   const bool avx2 = UseAvx2();
   const CoefEntry* lookup = im.coef_lookup;
@@ -650,6 +773,10 @@ uint8_t MjpegDecoder::DecodeToPlanes(const uint8_t* frame, std::size_t length) {
   const int total = mb_cols * mb_rows;
   const std::ptrdiff_t ys = width_;
   const std::ptrdiff_t cs = width_ / 2;
+  auto decode_block = [&](uint8_t* out, std::ptrdiff_t stride) {
+    return avx2 ? DecodeBlock<true>(br, lookup, im.scan.data(), im.block, out, stride)
+                : DecodeBlock<false>(br, lookup, im.scan.data(), im.block, out, stride);
+  };
 
   int c = 0;
   int r = 0;
@@ -686,15 +813,13 @@ uint8_t MjpegDecoder::DecodeToPlanes(const uint8_t* frame, std::size_t length) {
     for (int k = 0; k < 4 && ok; ++k) {
       if ((pattern & (1u << k)) == 0) continue;
       uint8_t* out = yblock + (8 * (k >> 1)) * ys + 8 * (k & 1);
-      ok = DecodeBlock(br, lookup, im.qmul.data(), im.tpos.data(), im.block, out, ys, avx2);
+      ok = decode_block(out, ys);
     }
     if (ok) {
-      ok = DecodeBlock(br, lookup, im.qmul.data(), im.tpos.data(), im.block,
-                       cb_ + (8 * r) * cs + 8 * c, cs, avx2);
+      ok = decode_block(cb_ + (8 * r) * cs + 8 * c, cs);
     }
     if (ok) {
-      ok = DecodeBlock(br, lookup, im.qmul.data(), im.tpos.data(), im.block,
-                       cr_ + (8 * r) * cs + 8 * c, cs, avx2);
+      ok = decode_block(cr_ + (8 * r) * cs + 8 * c, cs);
     }
     if (!ok) {
       std::memset(im.block, 0, sizeof(im.block));
