@@ -96,6 +96,12 @@ class RecordingSink : public rd::EngineEvents {
   int statuses_ = 0;
 };
 
+// One control session from connect to close: connect, open with `password`,
+// read the settings, send the session close, stop. False on any failure.
+// `why` names the step that failed; "refused" when the peer closed (or reset) the
+// connection before accepting the open (a DVR busy with another client).
+bool ConnectOpenCloseCycle(uint16_t port, const uint8_t password[6], std::string* why = nullptr);
+
 // Open descriptors and threads of this process (for leak checks).
 int CountOpenFds();
 int CountThreads();

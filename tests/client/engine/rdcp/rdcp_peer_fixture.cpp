@@ -10,6 +10,9 @@
 
 #include <cerrno>
 
+#include "client/engine/rdcp/RdcpSession.h"
+#include "support/TestSupport.h"
+
 namespace rdtest {
 
 std::vector<uint8_t> Msg(uint8_t type, uint8_t param, std::vector<uint8_t> payload) {
@@ -186,6 +189,36 @@ int RecordingSink::info_changed() const {
 int RecordingSink::statuses() const {
   std::lock_guard<std::mutex> l(m_);
   return statuses_;
+}
+
+bool ConnectOpenCloseCycle(uint16_t port, const uint8_t password[6], std::string* why) {
+  auto fail = [&](const char* step) {
+    if (why) *why = step;
+    return false;
+  };
+  RecordingSink sink;
+  rd::RdcpSession session;
+  if (session.SetSink(&sink) != rd::engine::kOk || session.Start() != rd::engine::kOk)
+    return fail("start");
+  if (session.SetRemote("127.0.0.1", port) != rd::engine::kOk) return fail("set remote");
+  if (!WaitFor([&] { return !sink.connects().empty(); }) || sink.connects()[0] != 0)
+    return fail("connect");
+  if (session.OpenSession(password) != rd::engine::kOk) return fail("queue open");
+  if (!WaitFor([&] {
+        return sink.CountReply(rd::rdcp::kSessionAccepted) == 1 || sink.closes() > 0 ||
+               !sink.receive_errors().empty();
+      }))
+    return fail("open accepted");
+  if (sink.CountReply(rd::rdcp::kSessionAccepted) == 0) {
+    session.Stop();
+    return fail("refused");
+  }
+  if (session.GetSettings() != rd::engine::kOk) return fail("queue settings");
+  if (!WaitFor([&] { return sink.CountReply(rd::rdcp::kSettingsReply) == 1; }))
+    return fail("settings reply");
+  if (session.CloseSession() != rd::engine::kOk) return fail("close session");
+  if (session.Stop() != rd::engine::kOk) return fail("stop");
+  return true;
 }
 
 int CountOpenFds() {
