@@ -6,7 +6,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
-#include <memory>
 
 #include "client/engine/stream/StreamReceiver.h"
 
@@ -35,11 +34,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   uint32_t state = static_cast<uint32_t>(data[0]) << 8 | data[1];
   data += 2;
   size -= 2;
-  CheckingSink sink;
-  // A new receiver per input, as per connection; its slots are not touched
-  // until written, so this is cheap.
-  auto rx = std::make_unique<rd::StreamReceiver>();
-  rx->SetSink(&sink);
+  static CheckingSink sink;
+  // One receiver for the whole run (its 8 MiB of slots are made once); every
+  // input starts a new stream on it.
+  static rd::StreamReceiver* rx = [] {
+    auto* r = new rd::StreamReceiver();
+    r->SetSink(&sink);
+    return r;
+  }();
+  rx->ResetStream();
   std::size_t pos = 0;
   while (pos < size) {
     state = state * 1103515245u + 12345u;

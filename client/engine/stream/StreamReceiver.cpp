@@ -79,6 +79,18 @@ EngineResult StreamReceiver::Stop() {
   return engine::kOk;
 }
 
+void StreamReceiver::ResetStream() {
+  fill_ = 0;
+  assembly_length_ = 0;
+  in_frame_ = false;
+  frame_index_ = 0;
+  frame_info_ = ChunkInfo{};
+  latest_info_ = ChunkInfo{};
+  audio_index_ = 0;
+  audio_pending_ = false;
+  last_tick_ = tick_();
+}
+
 void StreamReceiver::OnConnect(int error) {
   if (error == 0) {
     in_frame_ = false;

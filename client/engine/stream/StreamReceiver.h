@@ -112,6 +112,12 @@ class StreamReceiver : public EngineSocket {
   // used where there is no socket (tests, fuzzing, benchmarks).
   void Feed(const uint8_t* data, std::size_t size);
 
+  // Forgets the stream received so far (partial chunk, frame in progress,
+  // pending audio half, slot indexes), as a new receiver would start. For a
+  // socketless driver that reuses one receiver for many streams; not while a
+  // socket thread delivers bytes.
+  void ResetStream();
+
   // Socket callbacks (socket thread); public so that a socketless driver can
   // report a connect or a close in the same way.
   void OnConnect(int error) override;

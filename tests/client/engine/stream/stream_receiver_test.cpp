@@ -397,6 +397,30 @@ TEST(StreamReceiverChunks, GapIsTimeSinceThePreviousVideoChunk) {
   EXPECT_EQ(sink.Gaps(), (std::vector<uint32_t>{100u, 0x50u + 0x9Cu}));
 }
 
+// A receiver reset in the middle of a frame, an audio block and a chunk
+// behaves like a new one.
+TEST(StreamReceiverApi, ResetStreamStartsAfresh) {
+  std::vector<Bytes> frames;
+  for (uint32_t i = 0; i < 6; ++i) frames.push_back(MakeFrame(static_cast<int>(i % 4), 2500, i));
+  const GeneratedStream g = Generate(frames, 2);
+  Rig fresh;
+  fresh.Feed(g.bytes);
+
+  Rig reused;
+  const Bytes partial = Concat({VideoChunk(FrameStart(kPayload), At(0)),
+                                Slice(AudioChunks(MakeAudio(3)), 0, 2048), Bytes(100, 0xF7)});
+  reused.Feed(partial);
+  ASSERT_TRUE(reused.rx.audio_pending());
+  reused.rx.ResetStream();
+  const auto before = reused.sink.Events().size();
+  reused.Feed(g.bytes);
+  const auto events = reused.sink.Events();
+  const auto expected = fresh.sink.Events();  // without its connect
+  EXPECT_EQ(std::vector<std::string>(events.begin() + static_cast<std::ptrdiff_t>(before),
+                                     events.end()),
+            std::vector<std::string>(expected.begin() + 1, expected.end()));
+}
+
 TEST(StreamReceiverApi, ResultCodes) {
   StreamReceiver rx;
   EXPECT_EQ(rx.SetSink(nullptr), 41);
