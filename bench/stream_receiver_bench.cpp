@@ -4,11 +4,16 @@
 
 #include <benchmark/benchmark.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstring>
 #include <random>
+#include <thread>
 #include <vector>
 
+#include "client/engine/rdcp/RdcpSession.h"
 #include "client/engine/stream/StreamReceiver.h"
+#include "tools/dvrsim/DvrSim.h"
 
 namespace {
 
@@ -104,6 +109,85 @@ void BM_CopyBaseline(benchmark::State& state) {
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * stream.size()));
 }
 BENCHMARK(BM_CopyBaseline)->Arg(2048)->Unit(benchmark::kMillisecond);
+
+struct AtomicSink : rd::EngineEvents {
+  void OnCtrlConnect(int error) override { ctrl = error == 0 ? 1 : -1; }
+  void OnVideoFrame(rd::FrameSlot& slot, const rd::RecTime&, uint8_t, uint8_t) override {
+    std::lock_guard lock(slot.Lock());
+    bytes += slot.Length();
+    ++frames;
+  }
+  std::atomic<int> ctrl{0};
+  std::atomic<uint64_t> frames{0}, bytes{0};
+};
+
+template <typename F>
+bool Await(F done, std::chrono::seconds limit) {
+  const auto end = std::chrono::steady_clock::now() + limit;
+  while (!done()) {
+    if (std::chrono::steady_clock::now() > end) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  return true;
+}
+
+// End to end: the emulated DVR captures as fast as it can (frame interval 0,
+// four cameras), the receiver takes its stream over loopback; nothing is
+// displayed. The emulator's encoder shares the machine, so this is a lower
+// bound of what the receiver sustains.
+void BM_DvrsimLoopback(benchmark::State& state) {
+  rd::sim::SimOptions o;
+  o.listen = "127.0.0.1";
+  o.control_port = 0;
+  o.stream_port = 0;
+  o.quiet = true;
+  o.fps = 10000;  // as fast as the emulator encodes
+  rd::sim::DvrSim dvr(o);
+  std::string error;
+  if (!dvr.Start(&error)) {
+    state.SkipWithError(error.c_str());
+    return;
+  }
+  AtomicSink sink;
+  rd::RdcpSession session;
+  session.SetSink(&sink);
+  session.Start();
+  session.SetRemote("127.0.0.1", static_cast<uint16_t>(dvr.control_port()));
+  const uint8_t password[6] = {1, 2, 3, 4, 5, 6};
+  if (!Await([&] { return sink.ctrl != 0; }, std::chrono::seconds(10)) || sink.ctrl < 0 ||
+      session.OpenSession(password) != 0 ||
+      !Await([&] { return dvr.session_open(); }, std::chrono::seconds(10))) {
+    state.SkipWithError("no control session with the emulator");
+    return;
+  }
+  rd::StreamReceiver rx;
+  rx.SetSink(&sink);
+  rx.Start();
+  rx.SetRemote("127.0.0.1", static_cast<uint16_t>(dvr.stream_port()));
+  if (!Await([&] { return sink.frames > 0; }, std::chrono::seconds(10))) {
+    state.SkipWithError("no frames from the emulator");
+    return;
+  }
+  uint64_t frames = 0, bytes = 0;
+  double seconds = 0;
+  for (auto _ : state) {
+    const uint64_t f0 = sink.frames, b0 = sink.bytes;
+    const auto t0 = std::chrono::steady_clock::now();
+    std::this_thread::sleep_for(std::chrono::seconds(3));
+    const double s = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+    state.SetIterationTime(s);
+    frames += sink.frames - f0;
+    bytes += sink.bytes - b0;
+    seconds += s;
+  }
+  rx.Stop();
+  session.Stop();
+  dvr.Stop();
+  state.counters["frames/s"] = static_cast<double>(frames) / seconds;
+  state.counters["MB/s"] = static_cast<double>(bytes) / seconds / 1e6;
+  state.counters["frame_bytes"] = frames ? static_cast<double>(bytes) / frames : 0;
+}
+BENCHMARK(BM_DvrsimLoopback)->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);
 
 }  // namespace
 
