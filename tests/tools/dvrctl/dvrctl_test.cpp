@@ -1,0 +1,140 @@
+// dvrctl end to end against the emulated DVR in the same process: JSON output,
+// connection events with their texts and exit status, a local capture that
+// mys-info and play-file read back, and usage errors.
+
+#include <gtest/gtest.h>
+
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "support/TestSupport.h"
+#include "tools/dvrctl/DvrCtl.h"
+#include "tools/dvrsim/DvrSim.h"
+
+namespace rd {
+namespace {
+
+struct Result {
+  int status;
+  std::string out, err;
+};
+
+Result RunCtl(const std::vector<std::string>& args) {
+  std::ostringstream out, err;
+  int status = dvrctl::Run(args, out, err);
+  return {status, out.str(), err.str()};
+}
+
+class DvrCtlTest : public ::testing::Test {
+ protected:
+  void StartSim(std::vector<sim::Scenario> scenarios = {}) {
+    sim::SimOptions o;
+    o.listen = "127.0.0.1";
+    o.control_port = 0;
+    o.stream_port = 0;
+    o.quiet = true;
+    o.scenarios = std::move(scenarios);
+    o.disk = (dir / "dvr.img").string();
+    o.disk_size = 64ull << 20;
+    dvr = std::make_unique<sim::DvrSim>(o);
+    std::string error;
+    ASSERT_TRUE(dvr->Start(&error)) << error;
+  }
+  std::vector<std::string> Args(std::vector<std::string> command,
+                                const std::string& password = "123456") {
+    std::vector<std::string> a = {"--dvr",          "127.0.0.1",
+                                  "--password",     password,
+                                  "--control-port", std::to_string(dvr->control_port()),
+                                  "--stream-port",  std::to_string(dvr->stream_port())};
+    a.insert(a.end(), command.begin(), command.end());
+    return a;
+  }
+  void TearDown() override {
+    if (dvr) dvr->Stop();
+  }
+  rdtest::TempDir dir;
+  std::unique_ptr<sim::DvrSim> dvr;
+};
+
+TEST_F(DvrCtlTest, InfoPrintsTheDvrState) {
+  StartSim();
+  Result r = RunCtl(Args({"info"}));
+  ASSERT_EQ(r.status, 0) << r.err;
+  for (const char* key : {"\"settings\"", "\"status\"", "\"time\"", "\"schedule\"", "\"disks\"",
+                          "\"record_mode\": \"EACH\"", "\"mode_name\": \"VIEW\"",
+                          "\"video_standard\": \"NTSC\"", "\"disk\": \"master\""})
+    EXPECT_NE(r.out.find(key), std::string::npos) << key << "\n" << r.out;
+}
+
+TEST_F(DvrCtlTest, SetChangesAndPrintsTheSettings) {
+  StartSim();
+  Result r = RunCtl(Args({"set", "quality=1", "input-channels=1,3", "speaker=off"}));
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find("\"quality\": 1"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("\"input_channels\": [1, 3]"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("\"speaker\": false"), std::string::npos) << r.out;
+  EXPECT_EQ(dvr->settings().video_quality, 1);
+}
+
+TEST_F(DvrCtlTest, ConnectionEventPrintsItsTextAndFails) {
+  StartSim({sim::Scenario{sim::ScenarioKind::kWrongPassword, 0}});
+  Result r = RunCtl(Args({"info"}));
+  EXPECT_EQ(r.status, 3);
+  EXPECT_NE(r.err.find("RDCP Session Open Failed\nConnection Denied by DVR.\nInvalid Password.\n"),
+            std::string::npos)
+      << r.err;
+  EXPECT_TRUE(r.out.empty());
+}
+
+TEST_F(DvrCtlTest, CaptureThenInspectAndPlayTheFile) {
+  StartSim();
+  const std::string caps = (dir / "caps").string();
+  Result r = RunCtl(Args({"capture", "--seconds", "2", "--dir", caps}));
+  ASSERT_EQ(r.status, 0) << r.err;
+  std::string file;
+  for (const auto& e : std::filesystem::directory_iterator(caps)) file = e.path().string();
+  ASSERT_FALSE(file.empty());
+  EXPECT_NE(r.out.find(file), std::string::npos);
+
+  Result info = RunCtl({"mys-info", file});
+  ASSERT_EQ(info.status, 0) << info.err;
+  EXPECT_NE(info.out.find("\"finished\": true"), std::string::npos);
+  EXPECT_NE(info.out.find("\"kind\": \"video\""), std::string::npos);
+  EXPECT_NE(info.out.find("\"trailing_bytes\": 0"), std::string::npos);
+
+  const std::string bmp = (dir / "last.bmp").string();
+  Result play = RunCtl({"play-file", file, "--speed", "max", "--snapshot", bmp});
+  ASSERT_EQ(play.status, 0) << play.err;
+  EXPECT_NE(play.out.find("\"frames_shown\""), std::string::npos);
+  EXPECT_EQ(std::filesystem::file_size(bmp), 837174u);
+}
+
+TEST(DvrCtl, UsageErrors) {
+  struct Case {
+    std::vector<std::string> args;
+    int status;
+    const char* err_has;
+  } cases[] = {
+      {{}, 2, "usage"},
+      {{"--dvr", "1.2.3.4", "info"}, 2, "needs --dvr ADDR and --password HEX6"},
+      {{"--dvr", "1.2.3.4", "--password", "12345g", "info"}, 2, "six hexadecimal"},
+      {{"--dvr", "1.2.3.4", "--password", "123456", "frobnicate"}, 2, "unknown command"},
+      {{"--dvr", "1.2.3.4", "--password", "123456", "watch"}, 2, "--seconds"},
+      {{"--dvr", "1.2.3.4", "--password", "123456", "set", "quality=9"}, 2, "bad setting"},
+      {{"--dvr", "1.2.3.4", "--password", "123456", "set-schedule", "1,2,3"}, 2, "24 values"},
+      {{"--dvr", "1.2.3.4", "--password", "123456", "play", "--from", "yesterday"}, 2, "--from"},
+      {{"mys-info", "/nonexistent.mys"}, 1, "cannot be opened"},
+  };
+  for (const Case& c : cases) {
+    Result r = RunCtl(c.args);
+    EXPECT_EQ(r.status, c.status) << r.err;
+    EXPECT_NE(r.err.find(c.err_has), std::string::npos) << r.err;
+  }
+  Result help = RunCtl({"watch", "--help"});
+  EXPECT_EQ(help.status, 0);
+  EXPECT_NE(help.out.find("--seconds N"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace rd

@@ -1,0 +1,855 @@
+#include "tools/dvrctl/DvrCtl.h"
+
+#include <QGuiApplication>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <deque>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <ostream>
+#include <sstream>
+#include <thread>
+
+#include "client/engine/rcctrlmain.h"
+#include "client/media/MysFormat.h"
+#include "client/media/RcLocalPlayer.h"
+
+namespace rd::dvrctl {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using std::chrono::milliseconds;
+using std::chrono::seconds;
+
+constexpr int kExitOk = 0;
+constexpr int kExitFailed = 1;
+constexpr int kExitUsage = 2;
+constexpr int kExitEvent = 3;
+
+const char kUsage[] =
+    "usage: dvrctl --dvr ADDR --password HEX6 [--control-port N] [--stream-port N] COMMAND ...\n"
+    "       dvrctl mys-info FILE.mys\n"
+    "       dvrctl play-file FILE.mys [--speed N] [--snapshot FILE.bmp]\n"
+    "\n"
+    "Commands with a DVR:\n"
+    "  info                      settings, status, time, schedule and disks as JSON\n"
+    "  events                    the recorded-event list as JSON\n"
+    "  record start|stop         start or stop recording on the DVR\n"
+    "  play [--disk master|slave] [--from \"YYYY-MM-DD hh:mm:ss\" | --event ID]\n"
+    "  stop | pause | ff | rew   playback control\n"
+    "  set KEY=VALUE...          quality, frame-rate, alarm-on, alarm-record, input-channels,\n"
+    "                            record-channels, audio-recording, speaker\n"
+    "  set-time now|\"YYYY-MM-DD hh:mm:ss\"\n"
+    "  set-schedule V0,...,V23   recording mode per hour (0..3)\n"
+    "  watch --seconds N         a line per second: fps, Mbps, stream interval, channels\n"
+    "  capture --seconds N [--dir D]   record the stream into a local .mys file\n"
+    "  snapshot FILE.bmp         the picture after the first frame was shown\n"
+    "  export-avi --seconds N [--codec NAME] FILE.avi\n"
+    "\n"
+    "Without a DVR:\n"
+    "  mys-info FILE.mys         header and records of a local recording as JSON\n"
+    "  play-file FILE.mys        play a local recording through the display path\n"
+    "\n"
+    "The control and stream ports default to 14337 and 14338. A connection event\n"
+    "prints its caption and text and ends the run with status 3.\n"
+    "dvrctl COMMAND --help shows the help of one command.\n";
+
+const std::map<std::string, std::string>& CommandHelp() {
+  static const std::map<std::string, std::string> help = {
+      {"info",
+       "dvrctl ... info\n  Prints the DVR's settings, status, time, recording schedule and disks "
+       "as JSON.\n"},
+      {"events",
+       "dvrctl ... events\n  Prints the DVR's recorded-event list (newest first) as JSON.\n"},
+      {"record",
+       "dvrctl ... record start|stop\n  Starts or stops recording on the DVR and prints the new "
+       "status.\n"},
+      {"play",
+       "dvrctl ... play [--disk master|slave] [--from \"YYYY-MM-DD hh:mm:ss\" | --event ID]\n"
+       "  Plays the DVR's recording: from where it is, from a time, or an event of the list.\n"},
+      {"stop", "dvrctl ... stop\n  Stops a DVR playback.\n"},
+      {"pause", "dvrctl ... pause\n  Pauses a DVR playback.\n"},
+      {"ff", "dvrctl ... ff\n  Fast forward (each call the next speed).\n"},
+      {"rew", "dvrctl ... rew\n  Rewind.\n"},
+      {"set",
+       "dvrctl ... set KEY=VALUE...\n"
+       "  quality=0..2  frame-rate=INDEX  alarm-on=SECONDS  alarm-record=SECONDS\n"
+       "  input-channels=1,2,3,4  record-channels=1,3  (or none)\n"
+       "  audio-recording=on|off  speaker=on|off\n"
+       "  Prints the settings after the change as JSON.\n"},
+      {"set-time", "dvrctl ... set-time now|\"YYYY-MM-DD hh:mm:ss\"\n  Sets the DVR clock.\n"},
+      {"set-schedule",
+       "dvrctl ... set-schedule V0,...,V23\n  Recording mode for each hour 0..23 (values 0..3).\n"},
+      {"watch",
+       "dvrctl ... watch --seconds N\n"
+       "  Prints a line per second: frames/s, Mbit/s, stream frame interval and the\n"
+       "  channels present; connection events as they happen.\n"},
+      {"capture",
+       "dvrctl ... capture --seconds N [--dir D]\n"
+       "  Records the live stream into a local .mys file (default folder stream_files).\n"},
+      {"snapshot",
+       "dvrctl ... snapshot FILE.bmp\n  Saves the picture as a 24-bit bitmap once a frame was "
+       "shown.\n"},
+      {"export-avi",
+       "dvrctl ... export-avi --seconds N [--codec NAME] FILE.avi\n"
+       "  Exports the picture and the audio as AVI (codec default: uncompressed).\n"},
+      {"mys-info",
+       "dvrctl mys-info FILE.mys\n  Prints the file header and every record as JSON.\n"},
+      {"play-file",
+       "dvrctl play-file FILE.mys [--speed N] [--snapshot FILE.bmp]\n"
+       "  Plays a local recording through the display path until its end. --speed 0\n"
+       "  (default) plays at the recorded pace, 1..5 fast-forward (>> 1 .. >>64),\n"
+       "  --speed max without pacing. --snapshot saves the last picture.\n"},
+  };
+  return help;
+}
+
+bool ParseInt(const std::string& s, long lo, long hi, long* out) {
+  if (s.empty()) return false;
+  char* end = nullptr;
+  long v = std::strtol(s.c_str(), &end, 10);
+  if (*end != '\0' || v < lo || v > hi) return false;
+  *out = v;
+  return true;
+}
+
+bool ParseDateTime(const std::string& s, DvrTime* out) {
+  int y, mo, d, h, mi, se;
+  char tail;
+  if (std::sscanf(s.c_str(), "%d-%d-%d %d:%d:%d%c", &y, &mo, &d, &h, &mi, &se, &tail) != 6)
+    return false;
+  if (y < 2000 || y > 2127 || mo < 1 || mo > 12 || d < 1 || d > 31 || h < 0 || h > 23 || mi < 0 ||
+      mi > 59 || se < 0 || se > 59)
+    return false;
+  out->year = static_cast<uint8_t>(y - 2000);
+  out->month = static_cast<uint8_t>(mo);
+  out->day = static_cast<uint8_t>(d);
+  out->hour = static_cast<uint8_t>(h);
+  out->minute = static_cast<uint8_t>(mi);
+  out->second = static_cast<uint8_t>(se);
+  return true;
+}
+
+std::string TimeString(const DvrTime& t) {
+  char s[40];
+  std::snprintf(s, sizeof s, "%04d-%02d-%02d %02d:%02d:%02d", 2000 + (t.year & 0x7F), t.month,
+                t.day, t.hour, t.minute, t.second);
+  return s;
+}
+
+std::string RecTimeString(const RecTime& t) {
+  return TimeString(DvrTime{t.second, t.minute, t.hour, t.day, t.month, t.year});
+}
+
+std::string JsonString(const std::string& s) {
+  std::string o = "\"";
+  for (char c : s) {
+    if (c == '"' || c == '\\') {
+      o += '\\';
+      o += c;
+    } else if (c == '\n') {
+      o += "\\n";
+    } else if (static_cast<unsigned char>(c) < 0x20) {
+      char buf[8];
+      std::snprintf(buf, sizeof buf, "\\u%04x", c);
+      o += buf;
+    } else {
+      o += c;
+    }
+  }
+  return o + "\"";
+}
+
+// Channel mask (bit 3 = CH1 .. bit 0 = CH4) as a list of channel numbers.
+std::string MaskChannels(uint8_t mask) {
+  std::string s = "[";
+  bool first = true;
+  for (int ch = 1; ch <= 4; ++ch)
+    if (mask & (0x08 >> (ch - 1))) {
+      s += (first ? "" : ", ") + std::to_string(ch);
+      first = false;
+    }
+  return s + "]";
+}
+
+bool ParseChannelList(const std::string& v, uint8_t* mask) {
+  *mask = 0;
+  if (v == "none") return true;
+  std::stringstream ss(v);
+  std::string item;
+  while (std::getline(ss, item, ',')) {
+    long ch;
+    if (!ParseInt(item, 1, 4, &ch)) return false;
+    *mask = static_cast<uint8_t>(*mask | (0x08 >> (ch - 1)));
+  }
+  return true;
+}
+
+bool ParseOnOff(const std::string& v, bool* on) {
+  if (v == "on" || v == "1" || v == "true") return *on = true, true;
+  if (v == "off" || v == "0" || v == "false") return *on = false, true;
+  return false;
+}
+
+const char* ModeName(uint8_t mode) {
+  static const char* const kNames[] = {
+      "VIEW", "PLAY", "PAUSE", "FF", "REC", "NOT SCHEDULED", "ALARM RECORDING", "SENSOR ACTIVATED"};
+  return mode < 8 ? kNames[mode] : "UNKNOWN";
+}
+
+std::string SettingsJson(const DvrSettings& s) {
+  std::ostringstream o;
+  o << "{\"record_mode\": " << JsonString(s.record_mode == 0 ? "EACH" : "QUAD")
+    << ", \"input_channels\": " << MaskChannels(s.input_mask)
+    << ", \"record_channels\": " << MaskChannels(s.record_mask)
+    << ", \"quality\": " << int(s.video_quality)
+    << ", \"video_standard\": " << JsonString(s.video_standard ? "PAL" : "NTSC")
+    << ", \"frame_rate\": " << int(s.record_frame_rate)
+    << ", \"alarm_on\": " << int(s.alarm_on_duration)
+    << ", \"alarm_record\": " << int(s.alarm_record_duration)
+    << ", \"audio_recording\": " << ((s.audio_flags & 1) ? "true" : "false")
+    << ", \"speaker\": " << ((s.audio_flags & 2) ? "false" : "true")
+    << ", \"audio_available\": " << (s.audio_available ? "true" : "false") << "}";
+  return o.str();
+}
+
+std::string StatusJson(const DvrStatus& s) {
+  std::ostringstream o;
+  o << "{\"mode\": " << int(s.mode) << ", \"mode_name\": " << JsonString(ModeName(s.mode))
+    << ", \"frame_interval\": " << int(s.frame_interval)
+    << ", \"stream_filter\": " << int(s.stream_filter) << ", \"play_speed\": " << int(s.play_speed)
+    << "}";
+  return o.str();
+}
+
+// The stand-in for the main window: a message queue handled on the thread that
+// runs the commands (the user-interface thread of RcCtrlMain), and the video
+// area that receives every refresh.
+class Headless : public RcWindow, public DisplayTarget {
+ public:
+  void Post(uint32_t m, uintptr_t w, intptr_t l) override {
+    std::lock_guard lock(mu_);
+    queue_.push_back({m, w, l});
+  }
+  void Send(uint32_t m, uintptr_t w, intptr_t l) override {
+    if (m == rcmsg::kAskMute && l != 0) *reinterpret_cast<uint8_t*>(l) = 0;  // not muted
+    Post(m, w, l);
+  }
+  void Present(const QImage&) override { presents_++; }
+  struct Msg {
+    uint32_t m;
+    uintptr_t w;
+    intptr_t l;
+  };
+  bool Take(Msg* out) {
+    std::lock_guard lock(mu_);
+    if (queue_.empty()) return false;
+    *out = queue_.front();
+    queue_.pop_front();
+    return true;
+  }
+  int presents_ = 0;
+
+ private:
+  std::mutex mu_;
+  std::deque<Msg> queue_;
+};
+
+struct Global {
+  std::string dvr;
+  unsigned char password[6]{};
+  bool have_password = false;
+  uint16_t control_port = RcCtrlMain::kControlPort;
+  uint16_t stream_port = RcCtrlMain::kStreamPort;
+};
+
+class Runner {
+ public:
+  Runner(std::ostream& out, std::ostream& err) : out_(out), err_(err) {
+    main_.RegisterWindow(&win_);
+    main_.SetDisplayTarget(&win_);
+  }
+  ~Runner() {
+    main_.StopLocalPlayback();
+    main_.DisconnectStream();
+    main_.DisconnectControl();
+  }
+
+  RcCtrlMain& main() { return main_; }
+  bool event_seen() const { return event_code_ >= 0; }
+  int count(uint32_t m) const {
+    auto it = counts_.find(m);
+    return it == counts_.end() ? 0 : it->second;
+  }
+  // Calls `each_second` on every one-second tick.
+  std::function<void()> each_second;
+
+  // Handles messages and runs the timers until `done` holds (true), a
+  // connection event arrives or the time runs out (false).
+  bool Pump(Clock::duration limit, const std::function<bool()>& done) {
+    const auto end = Clock::now() + limit;
+    for (;;) {
+      Headless::Msg m;
+      while (win_.Take(&m)) Handle(m);
+      if (event_seen()) return false;
+      if (done && done()) return true;
+      const auto now = Clock::now();
+      if (now >= end) return false;
+      if (connecting_ && now - connect_start_ >= seconds(30)) {
+        connecting_ = false;
+        main_.Tick(0);
+      }
+      if (now >= next_second_) {
+        next_second_ = now + seconds(1);
+        if (main_.ConnectionState() >= 3) main_.Tick(3);
+        if (each_second) each_second();
+      }
+      if (now >= next_frame_) {
+        next_frame_ = now + milliseconds(33);
+        main_.Tick(4);
+      }
+      std::this_thread::sleep_for(milliseconds(2));
+    }
+  }
+
+  int Connect(const Global& g) {
+    main_.SetPorts(g.control_port, g.stream_port);
+    connecting_ = true;
+    connect_start_ = Clock::now();
+    next_second_ = Clock::now() + seconds(1);
+    main_.Connect(g.dvr, g.password);
+    bool ok = Pump(seconds(40), [&] {
+      DvrStateBlock st;
+      return main_.ConnectionState() >= 3 && main_.GetDvrState(&st) && st.settings_valid &&
+             st.status_valid;
+    });
+    connecting_ = false;
+    if (!ok) return event_seen() ? kExitEvent : (err_ << "dvrctl: no session\n", kExitFailed);
+    return kExitOk;
+  }
+
+  // Waits for the next message `m` (true), or an event / timeout (false).
+  bool WaitMessage(uint32_t m, Clock::duration limit = seconds(10)) {
+    const int before = count(m);
+    return Pump(limit, [&] { return count(m) > before; });
+  }
+
+  DvrStateBlock State() {
+    DvrStateBlock st;
+    main_.GetDvrState(&st);
+    return st;
+  }
+
+ private:
+  void Handle(const Headless::Msg& m) {
+    counts_[m.m]++;
+    if (m.m == rcmsg::kConnectionEvent && event_code_ < 0) {
+      event_code_ = static_cast<int>(m.w);
+      const bool late =
+          event_code_ == rcevent::kConnectFailed && main_.MillisSinceConnect() > 10000;
+      rcevent::Text t = rcevent::Describe(event_code_, m.l, late);
+      if (t.caption != nullptr)
+        err_ << t.caption << "\n" << t.text << "\n";
+      else if (event_code_ == rcevent::kOpenRejected)
+        err_ << "RDCP Session Open Failed\nrefused with code " << m.l << "\n";
+      else
+        err_ << "connection event " << event_code_ << "\n";
+      err_.flush();
+      // The main window's answer to every connection event.
+      main_.DisconnectStream();
+      main_.DisconnectControl();
+    }
+  }
+
+  std::ostream& out_;
+  std::ostream& err_;
+  Headless win_;
+  RcCtrlMain main_;
+  std::map<uint32_t, int> counts_;
+  int event_code_ = -1;
+  bool connecting_ = false;
+  Clock::time_point connect_start_{};
+  Clock::time_point next_second_{};
+  Clock::time_point next_frame_{};
+};
+
+// Options after a command: --name VALUE pairs and plain arguments.
+struct CommandArgs {
+  std::map<std::string, std::string> opts;
+  std::vector<std::string> plain;
+  bool help = false;
+};
+
+bool SplitArgs(const std::vector<std::string>& args, std::size_t from,
+               const std::vector<std::string>& valued, CommandArgs* out, std::ostream& err) {
+  for (std::size_t i = from; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    if (a == "--help" || a == "-h") {
+      out->help = true;
+    } else if (a.rfind("--", 0) == 0) {
+      bool known = false;
+      for (const auto& v : valued) known |= v == a;
+      if (!known) {
+        err << "dvrctl: unknown option " << a << "\n";
+        return false;
+      }
+      if (i + 1 >= args.size()) {
+        err << "dvrctl: " << a << " needs a value\n";
+        return false;
+      }
+      out->opts[a] = args[++i];
+    } else {
+      out->plain.push_back(a);
+    }
+  }
+  return true;
+}
+
+int MysInfo(const std::string& path, std::ostream& out, std::ostream& err) {
+  RcLocalPlayer player;
+  int r = player.Open(path);
+  if (r != 0) {
+    err << "dvrctl: " << path << ": "
+        << (r == RcLocalPlayer::kOpenFailed ? "cannot be opened" : "not a .mys recording") << "\n";
+    return kExitFailed;
+  }
+  const MysFileHeader h = player.FileHeader();
+  player.Close();
+  std::FILE* f = std::fopen(path.c_str(), "rb");
+  if (f == nullptr) return kExitFailed;
+  std::fseek(f, 0, SEEK_END);
+  const long size = std::ftell(f);
+  out << "{\"file\": " << JsonString(path) << ", \"size\": " << size << ",\n \"header\": {"
+      << "\"length\": " << h.length << ", \"records\": " << h.count
+      << ", \"first\": " << JsonString(RecTimeString(h.first))
+      << ", \"last\": " << JsonString(RecTimeString(h.last)) << ", \"flags\": " << int(h.flags)
+      << ", \"video_standard\": " << JsonString((h.flags & kMysFlagPal) ? "PAL" : "NTSC")
+      << ", \"channels\": " << int(h.flags & 0x1F)
+      << ", \"finished\": " << (h.length == static_cast<uint32_t>(size) ? "true" : "false")
+      << "},\n \"records\": [";
+  uint64_t pos = kMysFileHeaderSize;
+  uint32_t n = 0, video = 0, audio = 0;
+  uint8_t raw[kMysRecordHeaderSize];
+  while (pos + kMysRecordHeaderSize <= static_cast<uint64_t>(size)) {
+    std::fseek(f, static_cast<long>(pos), SEEK_SET);
+    if (std::fread(raw, 1, sizeof raw, f) != sizeof raw) break;
+    MysRecordHeader rh = MysRecordHeader::Read(raw);
+    if (!rh.IsValid() || pos + kMysRecordHeaderSize + rh.length > static_cast<uint64_t>(size))
+      break;
+    out << (n ? ",\n  " : "\n  ") << "{\"index\": " << n << ", \"offset\": " << pos
+        << ", \"kind\": " << JsonString(rh.IsVideo() ? "video" : "audio")
+        << ", \"length\": " << rh.length << ", \"millis\": " << rh.millis
+        << ", \"prev_length\": " << rh.prev_length;
+    if (rh.IsVideo())
+      out << ", \"sequence\": " << int(rh.sequence)
+          << ", \"time\": " << JsonString(RecTimeString(rh.time))
+          << ", \"state\": " << int(rh.state);
+    out << "}";
+    (rh.IsVideo() ? video : audio)++;
+    ++n;
+    pos += kMysRecordHeaderSize + rh.length;
+  }
+  std::fclose(f);
+  out << "\n ],\n \"found\": {\"records\": " << n << ", \"video\": " << video
+      << ", \"audio\": " << audio << ", \"end\": " << pos
+      << ", \"trailing_bytes\": " << (static_cast<uint64_t>(size) - pos) << "}}\n";
+  return kExitOk;
+}
+
+int PlayFile(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+  CommandArgs ca;
+  if (!SplitArgs(args, 1, {"--speed", "--snapshot"}, &ca, err)) return kExitUsage;
+  if (ca.help) return out << CommandHelp().at("play-file"), kExitOk;
+  if (ca.plain.size() != 1) return err << CommandHelp().at("play-file"), kExitUsage;
+  long presses = 0;
+  bool pacing = true;
+  if (ca.opts.count("--speed")) {
+    if (ca.opts["--speed"] == "max")
+      pacing = false;
+    else if (!ParseInt(ca.opts["--speed"], 0, 5, &presses))
+      return err << "dvrctl: --speed takes 0..5 or max\n", kExitUsage;
+  }
+  Runner run(out, err);
+  run.main().SetLocalPacing(pacing);
+  const auto t0 = Clock::now();
+  int r = run.main().StartLocalPlayback(ca.plain[0]);
+  if (r != 0) {
+    err << "dvrctl: " << ca.plain[0] << ": "
+        << (r == RcLocalPlayer::kOpenFailed ? "cannot be opened" : "not a .mys recording") << "\n";
+    return kExitFailed;
+  }
+  for (long i = 0; i < presses; ++i) run.main().LocalFastForward();
+  // Until the player pauses at the end of the file.
+  run.Pump(std::chrono::hours(24),
+           [&] { return run.main().LocalPlayerState() == RcLocalPlayer::kPause; });
+  // Let the display thread show what was queued.
+  run.Pump(milliseconds(200), nullptr);
+  run.main().Tick(4);
+  int saved = 0;
+  if (ca.opts.count("--snapshot")) saved = run.main().SaveBitmap(ca.opts["--snapshot"]);
+  const double secs = std::chrono::duration<double>(Clock::now() - t0).count();
+  out << "{\"file\": " << JsonString(ca.plain[0])
+      << ", \"frames_shown\": " << run.main().ImageHandler().FramesHandled()
+      << ", \"audio_blocks\": " << run.count(rcmsg::kLocalAudioPlayed) << ", \"seconds\": " << secs
+      << "}\n";
+  run.main().StopLocalPlayback();
+  if (saved != 0) return err << "dvrctl: the snapshot could not be written\n", kExitFailed;
+  return kExitOk;
+}
+
+int DvrCommand(const Global& g, const std::vector<std::string>& args, std::ostream& out,
+               std::ostream& err) {
+  const std::string& cmd = args[0];
+  CommandArgs ca;
+  std::vector<std::string> valued;
+  if (cmd == "play") valued = {"--disk", "--from", "--event"};
+  if (cmd == "watch" || cmd == "capture" || cmd == "export-avi")
+    valued = {"--seconds", "--dir", "--codec"};
+  if (!SplitArgs(args, 1, valued, &ca, err)) return kExitUsage;
+  if (ca.help) return out << CommandHelp().at(cmd), kExitOk;
+  long secs = 0;
+  if (cmd == "watch" || cmd == "capture" || cmd == "export-avi") {
+    if (!ca.opts.count("--seconds") || !ParseInt(ca.opts["--seconds"], 1, 86400, &secs))
+      return err << CommandHelp().at(cmd), kExitUsage;
+  }
+  // Validate everything before connecting.
+  DvrTime when{};
+  uint8_t disk = 0;
+  long event_id = -1;
+  std::vector<std::function<void(RcCtrlMain&)>> changes;
+  uint8_t hours[24]{};
+  if (cmd == "record" &&
+      (ca.plain.size() != 1 || (ca.plain[0] != "start" && ca.plain[0] != "stop")))
+    return err << CommandHelp().at(cmd), kExitUsage;
+  if (cmd == "play") {
+    if (ca.opts.count("--disk")) {
+      if (ca.opts["--disk"] != "master" && ca.opts["--disk"] != "slave")
+        return err << "dvrctl: --disk is master or slave\n", kExitUsage;
+      disk = ca.opts["--disk"] == "slave" ? 1 : 0;
+    }
+    if (ca.opts.count("--from") && ca.opts.count("--event"))
+      return err << "dvrctl: --from and --event exclude each other\n", kExitUsage;
+    if (ca.opts.count("--from") && !ParseDateTime(ca.opts["--from"], &when))
+      return err << "dvrctl: --from needs \"YYYY-MM-DD hh:mm:ss\"\n", kExitUsage;
+    if (ca.opts.count("--event") && !ParseInt(ca.opts["--event"], 0, 0xFFFFFFFFL, &event_id))
+      return err << "dvrctl: --event needs an event id\n", kExitUsage;
+  }
+  if (cmd == "set") {
+    if (ca.plain.empty()) return err << CommandHelp().at(cmd), kExitUsage;
+    for (const std::string& kv : ca.plain) {
+      const auto eq = kv.find('=');
+      const std::string key = kv.substr(0, eq),
+                        value = eq == std::string::npos ? "" : kv.substr(eq + 1);
+      long n;
+      uint8_t mask;
+      bool on;
+      if (key == "quality" && ParseInt(value, 0, 2, &n))
+        changes.push_back([n](RcCtrlMain& m) { m.SetVideoQuality(static_cast<uint8_t>(n)); });
+      else if (key == "frame-rate" && ParseInt(value, 0, 255, &n))
+        changes.push_back([n](RcCtrlMain& m) { m.SetRecordFrameRate(static_cast<uint8_t>(n)); });
+      else if (key == "alarm-on" && ParseInt(value, 0, 35, &n))
+        changes.push_back([n](RcCtrlMain& m) { m.SetAlarmOnDuration(static_cast<uint8_t>(n)); });
+      else if (key == "alarm-record" && ParseInt(value, 5, 30, &n))
+        changes.push_back(
+            [n](RcCtrlMain& m) { m.SetAlarmRecordDuration(static_cast<uint8_t>(n)); });
+      else if (key == "input-channels" && ParseChannelList(value, &mask))
+        changes.push_back([mask](RcCtrlMain& m) { m.SetInputChannels(mask); });
+      else if (key == "record-channels" && ParseChannelList(value, &mask))
+        changes.push_back([mask](RcCtrlMain& m) { m.SetRecordChannels(mask); });
+      else if (key == "audio-recording" && ParseOnOff(value, &on))
+        changes.push_back([on](RcCtrlMain& m) { m.SetAudioRecording(on); });
+      else if (key == "speaker" && ParseOnOff(value, &on))
+        changes.push_back([on](RcCtrlMain& m) { m.SetSpeakerMute(!on); });
+      else
+        return err << "dvrctl: bad setting " << JsonString(kv) << "\n"
+                   << CommandHelp().at(cmd),
+               kExitUsage;
+    }
+  }
+  if (cmd == "set-time") {
+    if (ca.plain.size() != 1) return err << CommandHelp().at(cmd), kExitUsage;
+    if (ca.plain[0] == "now") {
+      std::time_t now = std::time(nullptr);
+      std::tm lt{};
+      localtime_r(&now, &lt);
+      when = DvrTime{static_cast<uint8_t>(lt.tm_sec),     static_cast<uint8_t>(lt.tm_min),
+                     static_cast<uint8_t>(lt.tm_hour),    static_cast<uint8_t>(lt.tm_mday),
+                     static_cast<uint8_t>(lt.tm_mon + 1), static_cast<uint8_t>(lt.tm_year - 100)};
+    } else if (!ParseDateTime(ca.plain[0], &when)) {
+      return err << "dvrctl: set-time needs now or \"YYYY-MM-DD hh:mm:ss\"\n", kExitUsage;
+    }
+  }
+  if (cmd == "set-schedule") {
+    if (ca.plain.size() != 1) return err << CommandHelp().at(cmd), kExitUsage;
+    std::stringstream ss(ca.plain[0]);
+    std::string item;
+    int i = 0;
+    while (std::getline(ss, item, ',')) {
+      long v;
+      if (i >= 24 || !ParseInt(item, 0, 3, &v))
+        return err << "dvrctl: set-schedule needs 24 values 0..3\n", kExitUsage;
+      hours[i++] = static_cast<uint8_t>(v);
+    }
+    if (i != 24) return err << "dvrctl: set-schedule needs 24 values 0..3\n", kExitUsage;
+  }
+  if ((cmd == "snapshot" || cmd == "export-avi") && ca.plain.size() != 1)
+    return err << CommandHelp().at(cmd), kExitUsage;
+  if ((cmd == "info" || cmd == "events" || cmd == "stop" || cmd == "pause" || cmd == "ff" ||
+       cmd == "rew" || cmd == "watch" || cmd == "capture") &&
+      !ca.plain.empty())
+    return err << CommandHelp().at(cmd), kExitUsage;
+
+  Runner run(out, err);
+  RcCtrlMain& m = run.main();
+  int r = run.Connect(g);
+  if (r != kExitOk) return r;
+  auto print_status = [&] {
+    out << "{\"status\": " << StatusJson(run.State().status) << "}\n";
+    return kExitOk;
+  };
+  auto event_or_fail = [&](const char* what) {
+    if (run.event_seen()) return kExitEvent;
+    err << "dvrctl: " << what << "\n";
+    return kExitFailed;
+  };
+
+  if (cmd == "info") {
+    m.RefreshSettings();
+    if (!run.WaitMessage(rcmsg::kSettingsRefreshed)) return event_or_fail("no settings");
+    m.RequestStatus();
+    if (!run.WaitMessage(rcmsg::kDvrStatus)) return event_or_fail("no status");
+    DvrStateBlock st = run.State();
+    DvrTime t{};
+    const bool have_time = m.GetDvrTime(&t);
+    out << "{\"dvr\": " << JsonString(g.dvr) << ",\n \"settings\": " << SettingsJson(st.settings)
+        << ",\n \"status\": " << StatusJson(st.status)
+        << ",\n \"time\": " << (have_time ? JsonString(TimeString(t)) : "null")
+        << ",\n \"schedule\": [";
+    uint8_t h[24];
+    st.schedule.Unpack(h);
+    for (int i = 0; i < 24; ++i) out << (i ? ", " : "") << int(h[i]);
+    out << "],\n \"disks\": [";
+    for (int d = 0; d < 2; ++d) {
+      out << (d ? ", " : "") << "{\"disk\": " << JsonString(d ? "slave" : "master")
+          << ", \"installed\": " << (st.settings.disk_installed[d] ? "true" : "false")
+          << ", \"overwriting\": " << (st.settings.disk_overwriting[d] ? "true" : "false")
+          << ", \"capacity_mb\": " << (st.settings.disk_capacity[d] >> 8)
+          << ", \"used_mb\": " << (st.settings.disk_used[d] >> 8) << "}";
+    }
+    out << "]}\n";
+    return kExitOk;
+  }
+  if (cmd == "events") {
+    m.RequestEventList();
+    if (!run.WaitMessage(rcmsg::kEventListDone, seconds(30))) return event_or_fail("no event list");
+    std::vector<EventRecord> events;
+    m.GetEventList(&events);
+    out << "[";
+    for (std::size_t i = 0; i < events.size(); ++i) {
+      const EventRecord& e = events[i];
+      out << (i ? ",\n " : "\n ") << "{\"id\": " << e.id
+          << ", \"disk\": " << JsonString(e.disk ? "slave" : "master") << ", \"kind\": "
+          << JsonString(e.kind == 0   ? "all"
+                        : e.kind == 1 ? "Time"
+                                      : "Sensor")
+          << ", \"start\": " << JsonString(TimeString(e.start))
+          << ", \"end\": " << JsonString(TimeString(e.end)) << "}";
+    }
+    out << "\n]\n";
+    return kExitOk;
+  }
+  if (cmd == "record" || cmd == "play" || cmd == "stop" || cmd == "pause" || cmd == "ff" ||
+      cmd == "rew") {
+    if (cmd == "record" && ca.plain[0] == "start") m.StartRecording();
+    if (cmd == "record" && ca.plain[0] == "stop") m.StopRecording();
+    if (cmd == "play") {
+      if (ca.opts.count("--from"))
+        m.PlayDvrFrom(disk, when);
+      else if (event_id >= 0)
+        m.PlayDvrEvent(disk, static_cast<uint32_t>(event_id));
+      else
+        m.PlayDvr();
+    }
+    if (cmd == "stop") m.StopDvrPlay();
+    if (cmd == "pause") m.PauseDvr();
+    if (cmd == "ff") m.FastForwardDvr();
+    if (cmd == "rew") m.RewindDvr();
+    // The reply of the command is followed by a status request; wait for its
+    // answer (a rejected command leaves the status as it was).
+    m.RequestStatus();
+    if (!run.WaitMessage(rcmsg::kDvrStatus)) return event_or_fail("no status");
+    return print_status();
+  }
+  if (cmd == "set" || cmd == "set-time" || cmd == "set-schedule") {
+    for (auto& c : changes) c(m);
+    if (cmd == "set-time") m.SetTime(when);
+    if (cmd == "set-schedule") m.SetSchedule(hours);
+    // Requests are answered in order: the refresh ends after the changes.
+    m.RefreshSettings();
+    if (!run.WaitMessage(rcmsg::kSettingsRefreshed)) return event_or_fail("no settings");
+    DvrStateBlock st = run.State();
+    DvrTime t{};
+    m.GetDvrTime(&t);
+    uint8_t h[24];
+    st.schedule.Unpack(h);
+    out << "{\"settings\": " << SettingsJson(st.settings)
+        << ", \"time\": " << JsonString(TimeString(t)) << ", \"schedule\": [";
+    for (int i = 0; i < 24; ++i) out << (i ? ", " : "") << int(h[i]);
+    out << "]}\n";
+    return kExitOk;
+  }
+  if (cmd == "watch") {
+    int left = static_cast<int>(secs);
+    run.each_second = [&] {
+      uint32_t fps = 0, fmax, fmin, bytes = 0, bmax, bmin;
+      float favg, bavg;
+      m.Stats().GetFrameRate(&fps, &fmax, &fmin, &favg);
+      m.Stats().GetSpeed(&bytes, &bmax, &bmin, &bavg);
+      DvrStateBlock st = run.State();
+      ChannelDisplayState ch = m.ChannelsPresent();
+      std::string chans = ch.quad ? "quad" : "";
+      for (int i = 0; i < 4; ++i)
+        if (ch.channel[i])
+          chans += (chans.empty() ? "" : ",") + std::string("CH") + std::to_string(i + 1);
+      char line[160];
+      std::snprintf(line, sizeof line, "fps %3u  Mbps %6.3f  interval %u  channels %s  mode %s\n",
+                    fps, bytes * 8.0 / 1e6, st.status.frame_interval,
+                    chans.empty() ? "-" : chans.c_str(), ModeName(st.status.mode));
+      out << line;
+      out.flush();
+      --left;
+    };
+    run.Pump(seconds(secs) + milliseconds(500), [&] { return left <= 0; });
+    return run.event_seen() ? kExitEvent : kExitOk;
+  }
+  if (cmd == "capture") {
+    m.SetRecordingDirectory(ca.opts.count("--dir") ? ca.opts["--dir"] : "stream_files");
+    if (m.StartLocalRecording() != 0) return err << "dvrctl: cannot start recording\n", kExitFailed;
+    run.Pump(seconds(secs), nullptr);
+    m.StopLocalRecording();
+    if (run.count(rcmsg::kRecordCreateError) || run.count(rcmsg::kRecordWriteError)) {
+      err << "Local Recording Stop\n"
+          << (run.count(rcmsg::kRecordCreateError)
+                  ? "File Creation Error.\nLocal stream capturing stop.\n"
+                  : "File Writing Error.\nLocal stream capturing stop.\n");
+      return kExitFailed;
+    }
+    out << "{\"files\": [";
+    auto files = m.RecordingFiles();
+    for (std::size_t i = 0; i < files.size(); ++i) out << (i ? ", " : "") << JsonString(files[i]);
+    out << "]}\n";
+    return run.event_seen() ? kExitEvent : kExitOk;
+  }
+  if (cmd == "snapshot") {
+    if (!run.Pump(seconds(20), [&] { return m.ImageHandler().FramesHandled() > 0; }))
+      return event_or_fail("no frame arrived");
+    if (m.SaveBitmap(ca.plain[0]) != 0)
+      return err << "dvrctl: cannot write " << ca.plain[0] << "\n", kExitFailed;
+    out << "{\"snapshot\": " << JsonString(ca.plain[0]) << "}\n";
+    return kExitOk;
+  }
+  if (cmd == "export-avi") {
+    if (!run.Pump(seconds(20), [&] { return m.ImageHandler().FramesHandled() > 0; }))
+      return event_or_fail("no frame arrived");
+    CompressorOptions opt;
+    if (ca.opts.count("--codec")) opt.compressor = ca.opts["--codec"];
+    FixedCompressorChooser chooser(opt);
+    r = m.StartAviExport(ca.plain[0], &chooser);
+    if (r != 0) return err << "dvrctl: AVI export failed (" << r << ")\n", kExitFailed;
+    run.Pump(seconds(secs), nullptr);
+    m.StopAviExport();
+    out << "{\"avi\": " << JsonString(ca.plain[0]) << "}\n";
+    return run.event_seen() ? kExitEvent : kExitOk;
+  }
+  err << "dvrctl: unknown command " << cmd << "\n";
+  return kExitUsage;
+}
+
+}  // namespace
+
+bool ParsePassword(const std::string& text, unsigned char out[6]) {
+  if (text.size() != 6) return false;
+  for (int i = 0; i < 6; ++i) {
+    const char c = text[i];
+    if (c >= '0' && c <= '9')
+      out[i] = static_cast<unsigned char>(c - '0');
+    else if (c >= 'a' && c <= 'f')
+      out[i] = static_cast<unsigned char>(c - 'a' + 10);
+    else if (c >= 'A' && c <= 'F')
+      out[i] = static_cast<unsigned char>(c - 'A' + 10);
+    else
+      return false;
+  }
+  return true;
+}
+
+static void QuietQt(QtMsgType type, const QMessageLogContext&, const QString& text) {
+  // The offscreen platform's notes about the session (runtime folder, fonts)
+  // are no business of a headless client; real problems still show.
+  if (type == QtDebugMsg || type == QtInfoMsg) return;
+  if (type == QtWarningMsg && (text.contains(QLatin1String("XDG_RUNTIME_DIR")) ||
+                               text.contains(QLatin1String("runtime directory"))))
+    return;
+  std::fprintf(stderr, "%s\n", text.toLocal8Bit().constData());
+}
+
+int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+  // Headless: the display surfaces need a GUI application, never a screen.
+  setenv("QT_QPA_PLATFORM", "offscreen", 0);
+  qInstallMessageHandler(QuietQt);
+  std::unique_ptr<QGuiApplication> app;
+  static int argc = 1;
+  static char name[] = "dvrctl";
+  static char* argv[] = {name, nullptr};
+  if (QGuiApplication::instance() == nullptr) app = std::make_unique<QGuiApplication>(argc, argv);
+
+  Global g;
+  std::size_t i = 0;
+  for (; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    if (a == "--help" || a == "-h") return out << kUsage, kExitOk;
+    if (a.rfind("--", 0) != 0) break;
+    if (i + 1 >= args.size())
+      return err << "dvrctl: " << a << " needs a value\n" << kUsage, kExitUsage;
+    const std::string& v = args[++i];
+    long port;
+    if (a == "--dvr") {
+      g.dvr = v;
+    } else if (a == "--password") {
+      if (!ParsePassword(v, g.password))
+        return err << "dvrctl: --password needs six hexadecimal digits\n", kExitUsage;
+      g.have_password = true;
+    } else if (a == "--control-port" && ParseInt(v, 1, 65535, &port)) {
+      g.control_port = static_cast<uint16_t>(port);
+    } else if (a == "--stream-port" && ParseInt(v, 1, 65535, &port)) {
+      g.stream_port = static_cast<uint16_t>(port);
+    } else {
+      return err << "dvrctl: bad option " << a << " " << v << "\n" << kUsage, kExitUsage;
+    }
+  }
+  if (i >= args.size()) return err << kUsage, kExitUsage;
+  std::vector<std::string> rest(args.begin() + static_cast<long>(i), args.end());
+  const std::string& cmd = rest[0];
+  if (!CommandHelp().count(cmd))
+    return err << "dvrctl: unknown command " << cmd << "\n" << kUsage, kExitUsage;
+  if (cmd == "mys-info") {
+    if (rest.size() == 2 && (rest[1] == "--help" || rest[1] == "-h"))
+      return out << CommandHelp().at(cmd), kExitOk;
+    if (rest.size() != 2) return err << CommandHelp().at(cmd), kExitUsage;
+    return MysInfo(rest[1], out, err);
+  }
+  if (cmd == "play-file") return PlayFile(rest, out, err);
+  bool help = false;
+  for (const auto& a : rest) help |= a == "--help" || a == "-h";
+  if (help) return out << CommandHelp().at(cmd), kExitOk;
+  if (g.dvr.empty() || !g.have_password)
+    return err << "dvrctl: " << cmd << " needs --dvr ADDR and --password HEX6\n", kExitUsage;
+  return DvrCommand(g, rest, out, err);
+}
+
+}  // namespace rd::dvrctl

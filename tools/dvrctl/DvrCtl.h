@@ -1,0 +1,20 @@
+#pragma once
+// dvrctl: the headless client. Drives a DVR through RcCtrlMain without
+// windows (a message queue stands in for the main window and its timers), and
+// inspects or plays local .mys recordings without a DVR.
+
+#include <iosfwd>
+#include <string>
+#include <vector>
+
+namespace rd::dvrctl {
+
+// Runs one command line (without the program name). Output goes to `out`,
+// connection events and errors to `err`. Returns the exit status: 0 done,
+// 1 the command failed, 2 bad usage, 3 a connection event ended the run.
+int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
+
+// Six hexadecimal digits to six digit values 0..15; false when malformed.
+bool ParsePassword(const std::string& text, unsigned char out[6]);
+
+}  // namespace rd::dvrctl
