@@ -1,6 +1,7 @@
 // MjpegDecoder::DecodeFrame on any bytes. The first input byte selects the
 // mode: bit 0 true colour, bit 1 half size, bit 2 PAL, bit 3 decode the same
-// bytes a second time at the other size. The rest is the frame. The output
+// bytes a second time at the other size and colour mode, bit 4 use the scalar
+// paths instead of the vector ones. The rest is the frame. The output
 // buffer is exactly as large as the decoder may write, so AddressSanitizer
 // reports any write past it; the frame bytes are libFuzzer's own buffer, so
 // any read past the end is reported too.
@@ -52,7 +53,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const bool true_colour = (mode & 1) != 0;
   const bool half = (mode & 2) != 0;
   rd::mjpeg::MjpegDecoder& d = Decoder((mode & 4) != 0);
+  rd::mjpeg::SetVectorPathsEnabled((mode & 16) == 0);
   DecodeOnce(d, frame, frame_size, true_colour, half);
   if (mode & 8) DecodeOnce(d, frame, frame_size, !true_colour, !half);
+  rd::mjpeg::SetVectorPathsEnabled(true);
   return 0;
 }
