@@ -1,6 +1,7 @@
 #include "tools/dvrdisk/DiskExport.h"
 
 #include <algorithm>
+#include <array>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -65,13 +66,19 @@ int RunExport(const ExportJob& job, ExportResult* result, std::ostream& err) {
     err << "dvrdisk: File Open Error: cannot open " << job.device_path << "\n";
     return kExitNoDevice;
   }
-  mjpeg::MjpegDecoder decoder;
-  decoder.Open(mjpeg::VideoStandard::kNtsc);
-  if (!decoder.IsOpen()) {
-    err << "dvrdisk: the decoder cannot be opened\n";
-    return kExitFailed;
+  // One decoder per channel code: a partial frame updates the picture of its
+  // own channel, so each channel keeps its own planes. A channel's frames are
+  // passed over until its first full frame, which the export starts from.
+  std::array<mjpeg::MjpegDecoder, kQuadCode + 1> decoders;
+  std::array<bool, kQuadCode + 1> primed{};
+  for (auto& decoder : decoders) {
+    decoder.Open(mjpeg::VideoStandard::kNtsc);
+    if (!decoder.IsOpen()) {
+      err << "dvrdisk: the decoder cannot be opened\n";
+      return kExitFailed;
+    }
+    decoder.SetTrueColour(true);
   }
-  decoder.SetTrueColour(true);
 
   AviWriter avi;
   FixedCompressorChooser chooser(CompressorOptions{job.codec, 0, 0});
@@ -149,9 +156,17 @@ int RunExport(const ExportJob& job, ExportResult* result, std::ostream& err) {
       const bool show = all ? code <= kQuadCode : code == job.channel - 1;
       if (!show) continue;
 
+      const uint8_t* bytes_of_frame = buf.mjpeg.data() + f.start;
+      if (!primed[code]) {
+        const std::size_t header = kFrameStartCode.size();
+        if (f.length <= header || !FrameHeaderByte::Parse(bytes_of_frame[header]).full_frame) {
+          ++result->skipped;
+          continue;
+        }
+        primed[code] = true;
+      }
       const bool half = job.avi_file && all && code != kQuadCode;
-      const uint8_t r =
-          decoder.DecodeFrame(buf.mjpeg.data() + f.start, f.length, output.data(), half);
+      const uint8_t r = decoders[code].DecodeFrame(bytes_of_frame, f.length, output.data(), half);
       if (r != mjpeg::kStatusTrueColour) {
         ++result->skipped;
         continue;

@@ -29,7 +29,8 @@ struct ExportJob {
 struct ExportResult {
   uint64_t frames = 0;         // pictures written (BMP files or AVI frames)
   uint64_t audio_packets = 0;  // audio blocks added to the AVI
-  uint64_t skipped = 0;        // frames the decoder could not decode
+  uint64_t skipped = 0;        // partial frames before their channel's first full frame,
+                               // and frames the decoder could not decode
   std::string first_time, last_time;
 };
 

@@ -48,6 +48,12 @@ const char* Bool(bool b) {
   return b ? "true" : "false";
 }
 
+// The full-frame flag of frame i (bit 7 of the byte after its start code).
+bool FullFrame(const StreamBuffer& buf, uint32_t i) {
+  const std::size_t at = std::size_t{buf.frames[i].start} + kFrameStartCode.size();
+  return at < buf.mjpeg_length && FrameHeaderByte::Parse(buf.mjpeg[at]).full_frame;
+}
+
 struct Options {
   std::string command;
   bool network = false;
@@ -347,7 +353,8 @@ int Frames(Options& o, std::ostream& out, std::ostream& err) {
       const FrameRecord& f = buf.frames[i];
       out << (i ? "," : "") << "{\"start\":" << f.start << ",\"length\":" << f.length
           << ",\"time\":" << Quote(FormatDiskTime(f.time)) << ",\"rate\":" << int{f.rate}
-          << ",\"channel\":" << int{buf.ChannelOf(i)} << ",\"audio\":" << int{f.audio_flag} << "}";
+          << ",\"channel\":" << int{buf.ChannelOf(i)} << ",\"audio\":" << int{f.audio_flag}
+          << ",\"full\":" << Bool(FullFrame(buf, i)) << "}";
     }
     out << "],\"audio_packets\":" << buf.audio_packet_count
         << ",\"audio_present\":" << Bool(loader.audio_present()) << "}";
@@ -445,8 +452,9 @@ find    prints {"found", "packet", "position"} for the packet recorded
         within one second of the time.
 frames  prints the frame index of N chunks (2 MiB each) from BYTE_OFFSET (a
         multiple of 4096): frames with start, length, time, rate, channel,
-        audio flag; audio_packets; audio_present.
-export  decodes the frames from the time found: one BMP file per picture,
+        audio flag, full-frame flag; audio_packets; audio_present.
+export  decodes the frames from the time found (each channel from its first
+        full frame on): one BMP file per picture,
         or one AVI file (all channels as a quad picture) with the recorded
         audio; --codec picks the AVI video compressor (default uncompressed).
 
