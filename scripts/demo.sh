@@ -1,32 +1,44 @@
 #!/usr/bin/env bash
 # The main job on its built-in default. Installs, builds, runs.
 #
-# For now: generates a test picture, encodes it as an MJPEG frame of the DVR's
-# format with mjpegtool, decodes the frame back to a viewable 24-bit BMP (the
-# picture as the client displays it, 640 x 436) and prints where it is.
+# Starts the emulated DVR (dvrsim) on free loopback ports and points the
+# headless client (dvrctl) at it: the DVR's settings and status, then the live
+# stream one line a second (frames/s, Mbit/s, stream frame interval, channels),
+# then a snapshot of the picture as the client shows it. DEMO_SECONDS sets how
+# long the stream is watched (default 10).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
 cmake --preset release >/dev/null
-cmake --build --preset release --target mjpegtool
+cmake --build --preset release --target dvrsim dvrctl
 
-tool="build/release${RD_BUILD_SUFFIX:-}/bin/mjpegtool"
+bin="build/release${RD_BUILD_SUFFIX:-}/bin"
 out=build/demo
+seconds="${DEMO_SECONDS:-10}"
 mkdir -p "$out"
+log="$out/dvrsim.out"
 
-echo
-echo "== 1. a generated test picture (640 x 224)"
-"$tool" testpicture "$out/testpicture.bmp"
-echo "== 2. encoded as one MJPEG frame (quantisation level 2)"
-"$tool" encode --q 2 "$out/testpicture.bmp" "$out/testpicture.mjpeg"
-echo "== 3. decoded back and written as displayed"
-"$tool" show "$out/testpicture.mjpeg" "$out/decoded.bmp"
-echo "== 4. the same for the test card of camera channel 1"
-"$tool" testpicture --card 1 "$out/testcard.bmp"
-"$tool" encode --q 4 --channel 1 "$out/testcard.bmp" "$out/testcard.mjpeg"
-"$tool" show "$out/testcard.mjpeg" "$out/testcard-decoded.bmp"
+"$bin/dvrsim" --listen 127.0.0.1 --control-port 0 --stream-port 0 --quiet >"$log" 2>&1 &
+sim=$!
+trap 'kill "$sim" 2>/dev/null; wait "$sim" 2>/dev/null || true' EXIT
+for _ in $(seq 1 100); do
+  grep -q 'dvrsim listening' "$log" && break
+  kill -0 "$sim" 2>/dev/null || { cat "$log"; exit 1; }
+  sleep 0.1
+done
+cport=$(sed -n 's/^dvrsim listening control=\([0-9]*\) stream=\([0-9]*\)$/\1/p' "$log")
+sport=$(sed -n 's/^dvrsim listening control=\([0-9]*\) stream=\([0-9]*\)$/\2/p' "$log")
+[ -n "$cport" ] && [ -n "$sport" ] || { echo "dvrsim did not start"; cat "$log"; exit 1; }
 
+ctl=("$bin/dvrctl" --dvr 127.0.0.1 --password 123456 --control-port "$cport" --stream-port "$sport")
 echo
-echo "Decoded picture: $(realpath "$out/decoded.bmp")"
-echo "Decoded test card: $(realpath "$out/testcard-decoded.bmp")"
-echo "Originals and frames are next to them in $(realpath "$out")/"
+echo "== emulated DVR on 127.0.0.1, control port $cport, stream port $sport"
+echo "== dvrctl info"
+"${ctl[@]}" info
+echo
+echo "== dvrctl watch --seconds $seconds"
+"${ctl[@]}" watch --seconds "$seconds"
+echo
+echo "== dvrctl snapshot"
+"${ctl[@]}" snapshot "$out/snapshot.bmp" >/dev/null
+echo "Snapshot of the live picture: $(realpath "$out/snapshot.bmp")"
