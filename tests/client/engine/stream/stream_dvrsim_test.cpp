@@ -112,6 +112,9 @@ class DvrsimRig {
     ASSERT_TRUE(WaitFor([&] { return control.Connected(); }));
     const uint8_t password[6] = {1, 2, 3, 4, 5, 6};
     ASSERT_EQ(session.OpenSession(password), 0);
+    // Reply 64 carries the challenge; the session queues its answer before it
+    // reports the reply, so requests made from here on follow the answer.
+    ASSERT_TRUE(WaitFor([&] { return control.Replies(rd::rdcp::kSessionAccepted) > 0; }, 10s));
     ASSERT_TRUE(WaitFor([&] { return dvr->session_open(); }, 10s));
     if (filter >= 0) {
       ASSERT_EQ(session.SetStreamFilter(0, static_cast<uint8_t>(filter)), 0);
