@@ -6,6 +6,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <set>
 #include <string>
 #include <utility>
@@ -78,6 +79,7 @@ class ProbeOpener {
     std::vector<std::pair<uint64_t, std::size_t>> reads;
     std::set<uint64_t> fail_sectors;
     bool fail_size = false;
+    std::optional<uint64_t> size_override;  // the size the device claims
     int opens = 0;
   };
 
@@ -104,6 +106,7 @@ class ProbeOpener {
         : inner_(std::move(inner)), log_(std::move(log)) {}
     std::optional<uint64_t> SizeBytes() override {
       if (log_->fail_size) return std::nullopt;
+      if (log_->size_override) return log_->size_override;
       return inner_->SizeBytes();
     }
     std::size_t ReadAt(uint64_t offset, void* buffer, std::size_t size) override {

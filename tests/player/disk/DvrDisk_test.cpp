@@ -141,6 +141,24 @@ TEST(DvrDiskTest, ReadFailuresOneOrTwoInARowAreSkippedThreeEndTheWalk) {
   }
 }
 
+TEST(DvrDiskTest, TruncatedImagesAndDevicesSmallerThanClaimedAreNoDvrDisks) {
+  rdtest::TempDir dir;
+  const auto path = MakeImage(dir, "disk.img");
+  {
+    // A device claiming twice its size: the walk starts beyond its end,
+    // three reads fail and it ends there.
+    rdtest::ProbeOpener probe;
+    probe.log().size_override = 2 * kImageSectors * kSectorSize;
+    DvrDisk disk(probe.opener());
+    EXPECT_FALSE(disk.DetectDvrDisk(path));
+    EXPECT_EQ(disk.detect_reads(), 3u);
+  }
+  // A copy cut short loses its marker.
+  std::filesystem::resize_file(path, (kImageSectors - 1) * kSectorSize);
+  DvrDisk disk;
+  EXPECT_FALSE(disk.DetectDvrDisk(path));
+}
+
 TEST(DvrDiskTest, GeometryFailureShowsReadHddFault) {
   rdtest::TempDir dir;
   const auto path = MakeImage(dir, "disk.img");
