@@ -26,6 +26,9 @@ RecordedEvent FromDisk(const DiskEventRecord& e) {
   return RecordedEvent{e.timer, e.start, e.end};
 }
 
+// A frame longer than this (the receiver's assembly limit) is not a frame.
+constexpr std::size_t kMaxFrameBytes = 0x3F000;
+
 // Packets between two status sector writes (about one second of recording).
 constexpr uint64_t kStatusEvery = 64;
 
@@ -297,6 +300,11 @@ bool PlaybackCursor::Next(Item* out) {
     }
     if (*s0 > 0) Drop(*s0);
     auto s1 = FindStartCode(stream_, 4);
+    if (!s1 && stream_.size() > kMaxFrameBytes) {
+      // No frame is this long: the image holds something else here. Skip it.
+      Drop(stream_.size() - 3);
+      continue;
+    }
     if (!s1) {
       if (LoadPacket()) continue;
       if (stream_.size() <= 4) return false;

@@ -294,6 +294,27 @@ TEST_F(ControlTest, KeepAliveEchoesAndBadBytesNeverStallIt) {
   ASSERT_TRUE(after);
   EXPECT_EQ(after->type, rdcp::kStatusReply);
 
+  // Well-framed messages of every request type with random payloads (the
+  // session-opening ones aside, which would end this session on purpose).
+  for (int i = 0; i < 3000; ++i) {
+    x = x * 1103515245u + 12345u;
+    uint8_t type = static_cast<uint8_t>(19 + (x >> 16) % 45);
+    std::vector<uint8_t> payload((x >> 8) % 12);
+    for (auto& b : payload) {
+      x = x * 1103515245u + 12345u;
+      b = static_cast<uint8_t>(x >> 16);
+    }
+    ASSERT_TRUE(peer_.Send(Frame(type, 0, payload)));
+  }
+  ASSERT_TRUE(rdtest::WaitFor(
+      [&] {
+        auto m = peer_.Request(rdcp::kGetStatus);
+        return m && m->type == rdcp::kStatusReply &&
+               Log().find(" RX 42 0 0 -") != std::string::npos;
+      },
+      20s));
+  EXPECT_TRUE(sim_->session_open());
+
   const std::string log = Log();
   EXPECT_NE(log.find(" RX 16 0 6 010203040506"), std::string::npos);
   EXPECT_NE(log.find(" BAD 4 0102f77d"), std::string::npos);

@@ -204,7 +204,7 @@ TEST(MakeDisk, WrapsTheRingAndKeepsTimeOrderFromTheOldestPacket) {
   rdtest::TempDir dir;
   MakeDiskOptions o;
   o.out = (dir / "wrap.img").string();
-  o.size = 2ull << 20;  // a ring of 510 packets
+  o.size = 1ull << 20;  // a ring of 254 packets
   o.duration_s = 5;
   o.start = *ParseCalendarTime("2024-12-31 23:59:30");
   o.wrap = true;
