@@ -312,6 +312,55 @@ TEST_F(RecorderTest, StopWhileRecordingLeavesAConsistentImageThatRecordingContin
   EXPECT_EQ(img.Events().size(), 2u);
 }
 
+TEST_F(RecorderTest, ListsAManyEventDiskInPartsAndPlaysAnEventById) {
+  MakeDiskOptions m;
+  m.out = (dir_ / "many.img").string();
+  m.size = 16ull << 20;
+  m.duration_s = 40;
+  m.start = *ParseCalendarTime("2024-05-01 12:00:00");
+  for (int i = 0; i < 20; ++i)
+    m.events +=
+        (i ? "," : "") + std::string(i % 2 ? "alarm@" : "time@") + std::to_string(i * 2) + "+1";
+  MakeDiskResult r;
+  std::string err;
+  ASSERT_TRUE(MakeDisk(m, nullptr, &r, &err)) << err;
+  SimOptions o;
+  o.disk = m.out;
+  StartSim(o);
+  ASSERT_TRUE(control_.OpenSession());
+  ASSERT_TRUE(control_.Send(simtest::Frame(rdcp::kGetEventList)));
+  std::vector<std::size_t> parts;
+  std::vector<EventRecord> events;
+  while (true) {
+    auto part = control_.Expect(rdcp::kEventListPart);
+    ASSERT_TRUE(part);
+    parts.push_back(part->payload.size());
+    for (std::size_t i = 0; i + 18 <= part->payload.size(); i += 18)
+      events.push_back(UnpackEvent(part->payload.data() + i, 18));
+    if (part->payload.empty()) break;
+  }
+  EXPECT_EQ(parts, (std::vector<std::size_t>{14 * 18, 7 * 18, 0}));  // whole range + 20 events
+  ASSERT_EQ(events.size(), 21u);
+  EXPECT_EQ(events[0].kind, 0);
+  EXPECT_EQ(events[0].start.second, 0);
+  EXPECT_EQ(events[20].kind, 2);
+  EXPECT_EQ(events[20].start.second, 38);
+  // Event play by its id: the stream then carries pictures from 12:00:38 on.
+  ASSERT_TRUE(stream_.Connect(sim_->stream_port()));
+  const uint32_t id = events[20].id;
+  auto p = control_.Request(
+      rdcp::kPlay, {0, uint8_t(id >> 24), uint8_t(id >> 16), uint8_t(id >> 8), uint8_t(id)});
+  ASSERT_TRUE(p && p->type == rdcp::kPlayAccepted);
+  ASSERT_TRUE(rdtest::WaitFor(
+      [&] {
+        stream_.ReadFrames(stream_.frames.size(), std::chrono::milliseconds(50));
+        for (const auto& f : stream_.frames)
+          if (f.info[0] == 24 && f.info[4] == 0 && f.info[5] >= 37) return true;
+        return false;
+      },
+      10s));
+}
+
 TEST(DvrsimProgram, PrintsItsPortsAndEndsCleanlyOnSigint) {
   rdtest::TempDir dir;
   const std::string bin = std::string(RD_BINARY_DIR) + "/bin/dvrsim";
