@@ -9,6 +9,18 @@
 // outside the planes, or written outside the output region (full size:
 // (2H - 11) rows of 640 * bytes-per-pixel bytes; half size: H - 6 rows, of
 // which 320 * bytes-per-pixel bytes each).
+//
+// Bit-exact with the Part's arithmetic (planes, indices, true-colour bytes);
+// how it gets there differs in ways no caller can see:
+//  - the picture is converted row by row straight into the output rows that
+//    show it, instead of into a whole-picture conversion buffer first;
+//  - the Part's clamp and IDCT clip tables are comparisons;
+//  - the inverse DCT runs in eight AVX2 lanes where the CPU has them (with a
+//    shorter form for blocks whose coefficients all lie in the top-left 4 x 4
+//    corner), with the Part's 32-bit wrap-around arithmetic; the colour
+//    conversion runs eight single-precision lanes with the same roundings.
+// The planes are zero after Open (the Part leaves them undefined). A decoder
+// that is not open answers DecodeFrame with 97.
 
 #include <atomic>
 #include <cstddef>

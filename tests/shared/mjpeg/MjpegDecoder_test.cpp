@@ -751,3 +751,50 @@ TEST(InverseDct, DcOnlyBlockIsFlat) {
 
 }  // namespace
 }  // namespace rd::mjpeg
+
+namespace rd::mjpeg {
+namespace {
+
+// The end-of-data padding: zero bytes up to a multiple of four bytes counted
+// from the start of the data, then 00 00 01 FF. A partial frame that simply
+// stops after its last macroblock therefore ends with success only when its
+// length is a multiple of four (the 28 bits after the boundary are then
+// 00 00 01 F); otherwise the zero bytes end the row and the end code is read
+// as a slice header of row 31, which fails.
+TEST(MjpegDecoder, EndOfDataPaddingCountsFromTheStartOfTheData) {
+  FrameBuilder f;
+  f.Start(false, 0).Slice(0).Increment(1).FlatMacroblock(40, 41, 42).ZeroIncrement();
+  const auto body = f.Bytes();
+  for (std::size_t lead = 0; lead < 4; ++lead) {
+    std::vector<uint8_t> frame(lead, 0x55);  // bytes ahead of the start code
+    frame.insert(frame.end(), body.begin(), body.end());
+    Opened o;
+    auto out = Sentinel();
+    ASSERT_EQ(o.dec.DecodeFrame(frame.data(), frame.size(), out.data(), false), 0);
+    EXPECT_TRUE(BlockIsFlat(LumaBlock(o.dec, 0, 0, 0), 40));
+    EXPECT_EQ(o.dec.last_picture_end(),
+              frame.size() % 4 == 0 ? PictureEnd::kComplete : PictureEnd::kFailed)
+        << "length " << frame.size();
+  }
+}
+
+TEST(MjpegDecoder, HugeInputsAreSafeAndQuick) {
+  Opened o;
+  auto out = Sentinel();
+  std::vector<uint8_t> zeros(4 << 20, 0);
+  EXPECT_EQ(o.dec.DecodeFrame(zeros.data(), zeros.size(), out.data(), false), kStatusNoStartCode);
+  std::vector<uint8_t> noise(4 << 20);
+  std::mt19937 rng(3);
+  for (auto& b : noise) b = static_cast<uint8_t>(rng() | 0x02);  // never 00 00 01
+  EXPECT_EQ(o.dec.DecodeFrame(noise.data(), noise.size(), out.data(), true), kStatusNoStartCode);
+  // A frame start code followed by megabytes of noise: decodes until the noise
+  // fails, whatever it is.
+  std::vector<uint8_t> frame = {0x00, 0x00, 0x01, 0xF8, 0x90};
+  for (auto& b : noise) b = static_cast<uint8_t>(rng());
+  frame.insert(frame.end(), noise.begin(), noise.end());
+  EXPECT_EQ(o.dec.DecodeFrame(frame.data(), frame.size(), out.data(), false), kStatusTrueColour);
+  EXPECT_EQ(out[o.dec.OutputBytes(true, false)], kSentinel);
+}
+
+}  // namespace
+}  // namespace rd::mjpeg
