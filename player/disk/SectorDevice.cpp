@@ -92,11 +92,12 @@ std::unique_ptr<SectorDevice> OpenSectorDevice(const std::string& path, std::str
   return std::make_unique<FileSectorDevice>(fd);
 }
 
-DriveMap DriveMap::FromEnvironment() {
+DriveMap DriveMap::FromEnvironment(std::string* error) {
   if (const char* spec = std::getenv("RD_DRIVES"); spec != nullptr && *spec != '\0') {
-    std::string error;
-    if (auto map = Parse(spec, &error)) return *map;
-    return DriveMap{};  // a malformed list maps no drive rather than the wrong ones
+    std::string why;
+    if (auto map = Parse(spec, &why)) return *map;
+    if (error) *error = "RD_DRIVES: " + why;
+    return DriveMap{};
   }
   return FromSysBlock();
 }

@@ -41,8 +41,9 @@ inline constexpr int kDriveCount = 11;  // drive numbers 0..10; the scan looks a
 class DriveMap {
  public:
   // RD_DRIVES when set ("1=/path/disk.img,3=/dev/sdc"), else the whole-disk
-  // devices of /sys/block.
-  static DriveMap FromEnvironment();
+  // devices of /sys/block. A malformed RD_DRIVES maps no drive (rather than
+  // the wrong ones) and sets *error.
+  static DriveMap FromEnvironment(std::string* error = nullptr);
   // Parses "N=PATH[,N=PATH...]" with N in 0..10. Nothing (with *error) when
   // malformed.
   static std::optional<DriveMap> Parse(const std::string& spec, std::string* error);

@@ -14,7 +14,9 @@ constexpr uint32_t kAudioSilencePackets = 256;
 uint8_t StreamBuffer::ChannelOf(std::size_t i) const {
   if (i >= kMaxFrames) return 7;
   const std::size_t at = std::size_t{frames[i].start} + kFrameStartCode.size();
-  if (at >= mjpeg_length || at >= mjpeg.size()) return 7;
+  // Bounded by the buffer, not by mjpeg_length: the load thread sets that
+  // back to 0 once the chunk is indexed, while the frames are still played.
+  if (at >= mjpeg.size()) return 7;
   return FrameHeaderByte::Parse(mjpeg[at]).channel;
 }
 

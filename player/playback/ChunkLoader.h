@@ -51,7 +51,7 @@ struct StreamBuffer {
   uint32_t frames_per_audio_packet = 0;
 
   // Channel code of frame i (low 3 bits of the byte after its start code),
-  // or 7 (undefined) when the byte is not in the buffer.
+  // or 7 (undefined) when i is not a record or the byte lies beyond the buffer.
   uint8_t ChannelOf(std::size_t i) const;
 };
 

@@ -155,7 +155,9 @@ struct Target {
 // Takes the image from the first positional argument unless --drive is given.
 int OpenTarget(Options& o, Target* t, std::ostream& err) {
   if (o.drive) {
-    const auto path = DriveMap::FromEnvironment().PathOf(*o.drive);
+    std::string map_error;
+    const auto path = DriveMap::FromEnvironment(&map_error).PathOf(*o.drive);
+    if (!map_error.empty()) err << "dvrdisk: " << map_error << "\n";
     if (!path) {
       err << "dvrdisk: drive " << *o.drive << " does not exist\n";
       return kExitNoDevice;
@@ -227,7 +229,13 @@ int ReadSpanOrFail(RecordingIndex& index, RecordingSpan* span, const Target& t, 
 int Scan(const Options&, std::ostream& out, std::ostream& err) {
   DvrDisk disk;
   disk.set_message_sink([&](const std::string& text) { err << "dvrdisk: " << text << "\n"; });
-  disk.Scan(DriveMap::FromEnvironment());
+  std::string map_error;
+  const DriveMap drives = DriveMap::FromEnvironment(&map_error);
+  if (!map_error.empty()) {
+    err << "dvrdisk: " << map_error << "\n";
+    return kExitUsage;
+  }
+  disk.Scan(drives);
   bool any = false;
   for (int n = 1; n <= 9; ++n) {
     const uint64_t m = disk.disk_table()[static_cast<std::size_t>(n)];

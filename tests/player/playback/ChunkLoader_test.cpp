@@ -90,6 +90,9 @@ TEST_F(LoaderTest, FramesAtOneHundredNineThousandAndTwentyThousand) {
   EXPECT_EQ(buf.frames[1].time, TimeOfVideoPacket(2));  // 9000 div 4088 = 2
   EXPECT_EQ(buf.frames[1].rate, 2);
   EXPECT_EQ(buf.ChannelOf(0), 2);
+  loader_.buffer(0).mjpeg_length = 0;  // as the load thread leaves it after indexing
+  EXPECT_EQ(buf.ChannelOf(1), 2);
+  EXPECT_EQ(buf.ChannelOf(StreamBuffer::kMaxFrames), 7);
   // The first frame starts at its start code: bytes before it belong to no record.
   const auto& late = Parse(BuildChunk(StreamWithStartCodes(20'000, {5000, 15'000, 16'000}), 8), 1);
   ASSERT_EQ(late.frame_count, 2u);

@@ -256,6 +256,8 @@ TEST_F(DiskToolTest, DrivesFromTheEnvironment) {
   const auto unmapped = RunTool({"info", "--drive", "7"});
   ::setenv("RD_DRIVES", ("0=" + Image()).c_str(), 1);
   const auto drive0 = RunTool({"scan"});
+  ::setenv("RD_DRIVES", "1:/dev/sdz", 1);
+  const auto malformed = RunTool({"scan"});
   ::unsetenv("RD_DRIVES");
   EXPECT_EQ(scan.status, kExitOk) << scan.err;
   EXPECT_EQ(scan.out, "drive 1 marker " + std::to_string(kSectors - 1) + "\n");
@@ -264,6 +266,8 @@ TEST_F(DiskToolTest, DrivesFromTheEnvironment) {
   EXPECT_EQ(unmapped.status, kExitNoDevice);
   EXPECT_EQ(drive0.status, kExitNoMarker);  // drive 0 is never scanned
   EXPECT_NE(drive0.err.find("No DVR HDD"), std::string::npos);
+  EXPECT_EQ(malformed.status, kExitUsage);
+  EXPECT_NE(malformed.err.find("RD_DRIVES"), std::string::npos) << malformed.err;
 }
 
 TEST(ParseTimeTest, FormatsAndRanges) {
