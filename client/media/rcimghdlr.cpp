@@ -4,6 +4,8 @@
 #include <QGuiApplication>
 #include <QPainter>
 
+#include <pthread.h>
+
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -201,6 +203,7 @@ int RcImageHandler::QueueFrame(const uint8_t* frame, std::size_t length,
     std::memcpy(slot.frame.get(), frame, length);
     slot.channels = channels;
     slot.time = time;
+    slot.queued_at = std::chrono::steady_clock::now();
     slot.busy.store(true, std::memory_order_release);
   }
   ++produced_;
@@ -208,11 +211,14 @@ int RcImageHandler::QueueFrame(const uint8_t* frame, std::size_t length,
 }
 
 void RcImageHandler::DisplayLoop() {
+  pthread_setname_np(pthread_self(), "rd-display");
   while (!stop_.load()) {
     DisplaySlot& slot = slots_[consumed_ % kSlots];
     if (slot.busy.load(std::memory_order_acquire)) {
       std::lock_guard lock(slot.lock);
-      ShowFrame(slot, FrameChannel(slot.frame.get(), slot.length));
+      const int shown = ShowFrame(slot, FrameChannel(slot.frame.get(), slot.length));
+      if (latency_probe_ && shown == kOk)
+        latency_probe_(std::chrono::steady_clock::now() - slot.queued_at);
       slot.busy.store(false, std::memory_order_release);
       ++consumed_;
       frames_handled_.fetch_add(1);

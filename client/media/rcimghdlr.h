@@ -14,9 +14,11 @@
 
 #include <array>
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -100,6 +102,11 @@ class RcImageHandler {
   // bitmap writer's code (0 written), or kNullArgument when not running.
   int SaveBitmap(const std::string& path);
 
+  // Diagnostics: called on the display thread with the time from QueueFrame
+  // to the frame's picture being in the composite. Set before Init.
+  using LatencyProbe = std::function<void(std::chrono::nanoseconds)>;
+  void SetLatencyProbe(LatencyProbe probe) { latency_probe_ = std::move(probe); }
+
   // Geometry of the standard given to Init.
   int DisplayHeight() const { return display_height_; }
   int TileHeight() const { return tile_height_; }
@@ -125,6 +132,7 @@ class RcImageHandler {
     RecTime time;
     std::unique_ptr<uint8_t[]> frame;
     std::size_t length = 0;
+    std::chrono::steady_clock::time_point queued_at{};
     std::mutex lock;
   };
 
@@ -177,6 +185,7 @@ class RcImageHandler {
   std::atomic<uint64_t> frames_handled_{0};
   std::atomic<int> last_status_{0};
 
+  LatencyProbe latency_probe_;
   mutable std::mutex avi_mu_;
   AviFrameSink* avi_ = nullptr;
 };
