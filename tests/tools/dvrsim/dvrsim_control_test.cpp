@@ -254,6 +254,22 @@ TEST_F(ControlTest, RecordsPlaysBackAndNotifiesModeChanges) {
   EXPECT_EQ(push->payload[0], dvr_mode::kView);
 }
 
+TEST_F(ControlTest, RecordingFollowsTheSchedule) {
+  StartSim();
+  Open();
+  // Every hour "sensor": armed but nothing to record on a recorder without sensors.
+  ExpectReply(rdcp::kSetSchedule, {0xAA, 0xAA, 0xAA, 0xAA, 0xAA, 0xAA}, rdcp::kScheduleChanged);
+  ExpectReply(rdcp::kStartRecording, {}, rdcp::kRecordingStarted);
+  EXPECT_EQ(Status().mode, dvr_mode::kNotScheduled);
+  ExpectReply(rdcp::kStopRecording, {}, rdcp::kRecordingStopped);
+  EXPECT_EQ(sim_->frames_recorded(), 0u);
+  // Every hour "on": recording.
+  ExpectReply(rdcp::kSetSchedule, {0x55, 0x55, 0x55, 0x55, 0x55, 0x55}, rdcp::kScheduleChanged);
+  ExpectReply(rdcp::kStartRecording, {}, rdcp::kRecordingStarted);
+  EXPECT_EQ(Status().mode, dvr_mode::kRecord);
+  EXPECT_TRUE(rdtest::WaitFor([&] { return sim_->frames_recorded() > 0; }));
+}
+
 TEST_F(ControlTest, KeepAliveEchoesAndBadBytesNeverStallIt) {
   StartSim();
   Open();

@@ -388,13 +388,10 @@ TEST(DvrsimProgram, PrintsItsPortsAndEndsCleanlyOnSigint) {
   ASSERT_TRUE(peer.OpenSession());
   auto r = peer.Request(rdcp::kStartRecording);
   ASSERT_TRUE(r && r->type == rdcp::kRecordingStarted);
-  // Recording for a moment: wait until the image has its first status write.
-  ASSERT_TRUE(rdtest::WaitFor(
-      [&] {
-        auto st = peer.Request(rdcp::kGetSettings);
-        return st && UnpackSettings(st->payload.data(), st->payload.size()).disk_used[0] != 0;
-      },
-      10s));
+  // Recording for a moment: a second of frames on the stream.
+  simtest::StreamPeer stream;
+  ASSERT_TRUE(stream.Connect(sport));
+  ASSERT_TRUE(stream.ReadFrames(30, 10s));
   ::kill(pid, SIGINT);
   int status = 0;
   ASSERT_EQ(::waitpid(pid, &status, 0), pid);

@@ -155,7 +155,7 @@ TEST_F(StreamTest, PlaybackCarriesTheRecordedPicturesWithTheirTimes) {
   ASSERT_TRUE(r && r->type == rdcp::kTimeChanged);
   r = control_.Request(rdcp::kStartRecording);
   ASSERT_TRUE(r && r->type == rdcp::kRecordingStarted);
-  ASSERT_TRUE(rdtest::WaitFor([&] { return sim_->frames_recorded() >= 30; }, 10s));
+  ASSERT_TRUE(rdtest::WaitFor([&] { return sim_->frames_recorded() >= 75; }, 10s));
   r = control_.Request(rdcp::kStopRecording);
   ASSERT_TRUE(r && r->type == rdcp::kRecordingStopped);
   r = control_.Request(rdcp::kSetTime, {0, 0, 12, 1, 6, 25});  // later: 2025-06-01
@@ -191,6 +191,25 @@ TEST_F(StreamTest, PlaybackCarriesTheRecordedPicturesWithTheirTimes) {
       EXPECT_TRUE(FullOf(stream_.frames[i])) << i;
     }
   }
+  // Backward play from near the end: full frames only, going back in time.
+  r = control_.Request(rdcp::kPlay, {0, 7, 4, 3, 2, 1, 24});  // from 03:04:07
+  ASSERT_TRUE(r && r->type == rdcp::kPlayAccepted);
+  r = control_.Request(rdcp::kRewind);
+  ASSERT_TRUE(r && r->type == rdcp::kRewindAccepted);
+  const std::size_t before = stream_.frames.size();
+  EXPECT_TRUE(rdtest::WaitFor(
+      [&] {
+        stream_.ReadFrames(stream_.frames.size(), 50ms);
+        const auto& f = stream_.frames;
+        for (std::size_t i = before; i + 3 < f.size(); ++i) {
+          bool ok = true;
+          for (std::size_t k = i; k < i + 3 && ok; ++k)
+            ok = FullOf(f[k]) && f[k].info[0] == 24 && f[k + 1].info[5] <= f[k].info[5];
+          if (ok) return true;
+        }
+        return false;
+      },
+      10s));
 }
 
 }  // namespace
