@@ -4,6 +4,10 @@
 // image handler, local recording of the live stream and its playback.
 
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <QGuiApplication>
 
@@ -362,6 +366,90 @@ TEST_F(CtrlMainTest, RecordsTheLiveStreamAndPlaysItBack) {
   main->StopLocalPlayback();
   EXPECT_TRUE(window.HasMsg(rcmsg::kLocalPlayStopped));
   EXPECT_FALSE(main->LocalPlaybackActive());
+}
+
+// A server on a free loopback port that accepts one connection and resets it
+// (SO_LINGER 0), so the client's next read fails with ECONNRESET.
+class ResetServer {
+ public:
+  ResetServer() {
+    fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ::bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    ::listen(fd_, 1);
+    socklen_t len = sizeof a;
+    ::getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &len);
+    port_ = ntohs(a.sin_port);
+    thread_ = std::thread([this] {
+      int c = ::accept(fd_, nullptr, nullptr);
+      if (c < 0) return;
+      // Wait (bounded) for what the client sends first, if anything.
+      pollfd p{c, POLLIN, 0};
+      ::poll(&p, 1, 200);
+      linger l{1, 0};
+      ::setsockopt(c, SOL_SOCKET, SO_LINGER, &l, sizeof l);
+      ::close(c);
+    });
+  }
+  ~ResetServer() {
+    ::shutdown(fd_, SHUT_RDWR);
+    ::close(fd_);
+    thread_.join();
+  }
+  uint16_t port() const { return port_; }
+
+ private:
+  int fd_ = -1;
+  uint16_t port_ = 0;
+  std::thread thread_;
+};
+
+TEST_F(CtrlMainTest, ResetConnectionsAreReadErrors) {
+  StartSim();
+  {
+    // Control connection reset by the peer: event 3.
+    ResetServer server;
+    Make();
+    main->SetPorts(server.port(), 0);
+    main->Connect("127.0.0.1", kPassword);
+    std::vector<Message> store;
+    ASSERT_TRUE(rdtest::WaitFor([&] { return window.FirstEvent(store) != nullptr; }));
+    EXPECT_EQ(window.FirstEvent(store)->w, 3u);
+    EXPECT_EQ(window.FirstEvent(store)->l, ECONNRESET);
+    TearDownConnections();
+    main.reset();
+  }
+  window.Clear();
+  {
+    // Stream connection reset by the peer: event 10.
+    ResetServer server;
+    Make();
+    main->SetPorts(0, server.port());
+    main->Connect("127.0.0.1", kPassword);
+    std::vector<Message> store;
+    ASSERT_TRUE(rdtest::WaitFor([&] { return window.FirstEvent(store) != nullptr; },
+                                std::chrono::seconds(10)));
+    EXPECT_EQ(window.FirstEvent(store)->w, 10u);
+    EXPECT_EQ(window.FirstEvent(store)->l, ECONNRESET);
+    TearDownConnections();
+  }
+}
+
+TEST_F(CtrlMainTest, SessionEndMessageIsBroadcastWithoutEvent) {
+  StartSim({sim::Scenario{sim::ScenarioKind::kSessionEnd, 1}});
+  Make();
+  main->Connect("127.0.0.1", kPassword);
+  ASSERT_TRUE(rdtest::WaitFor([&] { return window.Has(rcmsg::kEventBroadcast, 255); },
+                              std::chrono::seconds(10)));
+  for (const Message& m : window.Messages()) {
+    if (m.msg == rcmsg::kEventBroadcast && m.w == 255) {
+      EXPECT_EQ(m.l, 255);
+    }
+  }
+  EXPECT_FALSE(window.HasMsg(rcmsg::kConnectionEvent));
+  TearDownConnections();
 }
 
 TEST(WindowRegistry, RegistersSixteenAndClosesGaps) {
