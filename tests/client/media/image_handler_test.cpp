@@ -384,6 +384,31 @@ TEST_F(ImageHandlerTest, RoundControlGivesEachEnabledChannelOneFramePerRound) {
   EXPECT_EQ(q(ch1, soft12), 1);
 }
 
+TEST_F(ImageHandlerTest, FifthFrameWhileFourWaitIsDropped) {
+  // The probe runs on the display thread before it frees the slot of the frame
+  // just shown: holding it there keeps that slot busy.
+  std::mutex gate;
+  std::atomic<int> probed{0};
+  gate.lock();
+  handler.SetLatencyProbe([&](std::chrono::nanoseconds) {
+    if (probed++ == 0) std::lock_guard hold(gate);
+  });
+  Start();
+  const auto quad = State(true, {1, 2, 3, 4});
+  auto frame = FlatFrame(4, 90, 128, 128);
+  auto q = [&] { return handler.QueueFrame(frame.data(), frame.size(), quad, {}); };
+  ASSERT_EQ(q(), 1);
+  ASSERT_TRUE(rdtest::WaitFor([&] { return probed.load() == 1; }));
+  EXPECT_EQ(q(), 1);
+  EXPECT_EQ(q(), 1);
+  EXPECT_EQ(q(), 1);
+  EXPECT_EQ(q(), 0) << "four frames wait: the fifth is dropped";
+  gate.unlock();
+  ASSERT_TRUE(rdtest::WaitFor([&] { return handler.FramesHandled() == 4; }));
+  EXPECT_EQ(q(), 1) << "accepted again once the queue drains";
+  EXPECT_EQ(stats.queued.load(), 5u);
+}
+
 TEST(ImageHandlerTexts, TimeText) {
   struct Case {
     RecTime t;
