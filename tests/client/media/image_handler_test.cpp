@@ -387,11 +387,10 @@ TEST_F(ImageHandlerTest, RoundControlGivesEachEnabledChannelOneFramePerRound) {
 TEST_F(ImageHandlerTest, FifthFrameWhileFourWaitIsDropped) {
   // The probe runs on the display thread before it frees the slot of the frame
   // just shown: holding it there keeps that slot busy.
-  std::mutex gate;
+  std::atomic<bool> release{false};
   std::atomic<int> probed{0};
-  gate.lock();
   handler.SetLatencyProbe([&](std::chrono::nanoseconds) {
-    if (probed++ == 0) std::lock_guard hold(gate);
+    if (probed++ == 0) rdtest::WaitFor([&] { return release.load(); }, std::chrono::seconds(10));
   });
   Start();
   const auto quad = State(true, {1, 2, 3, 4});
@@ -403,7 +402,7 @@ TEST_F(ImageHandlerTest, FifthFrameWhileFourWaitIsDropped) {
   EXPECT_EQ(q(), 1);
   EXPECT_EQ(q(), 1);
   EXPECT_EQ(q(), 0) << "four frames wait: the fifth is dropped";
-  gate.unlock();
+  release = true;
   ASSERT_TRUE(rdtest::WaitFor([&] { return handler.FramesHandled() == 4; }));
   EXPECT_EQ(q(), 1) << "accepted again once the queue drains";
   EXPECT_EQ(stats.queued.load(), 5u);
