@@ -1,4 +1,4 @@
-// MJPEG frame decoder speed on one core (Part 3.1), and a baseline measured in
+// MJPEG frame decoder speed on one core, and a baseline measured in
 // the same run: libavcodec's mpeg2video decoder on an intra-only MPEG-2
 // picture of the same content and size, single-threaded.
 //
@@ -98,8 +98,10 @@ const Mpeg2Picture& LibavPicture(int q) {
           std::memcpy(frame->data[0] + y * frame->linesize[0], &pic.y[y * pic.width], pic.width);
         }
         for (int y = 0; y < pic.height / 2; ++y) {
-          std::memcpy(frame->data[1] + y * frame->linesize[1], &pic.cb[y * pic.width / 2], pic.width / 2);
-          std::memcpy(frame->data[2] + y * frame->linesize[2], &pic.cr[y * pic.width / 2], pic.width / 2);
+          std::memcpy(frame->data[1] + y * frame->linesize[1], &pic.cb[y * pic.width / 2],
+                      pic.width / 2);
+          std::memcpy(frame->data[2] + y * frame->linesize[2], &pic.cr[y * pic.width / 2],
+                      pic.width / 2);
         }
         frame->pts = 0;
         frame->quality = ctx->global_quality;
@@ -243,7 +245,8 @@ void BM_PlanesRatio(benchmark::State& state) {
   int64_t rounds = 0;
   for (auto _ : state) {
     const double t0 = ThreadCpuSeconds();
-    for (int i = 0; i < kRound; ++i) benchmark::DoNotOptimize(ours.DecodeToPlanes(frame.data(), frame.size()));
+    for (int i = 0; i < kRound; ++i)
+      benchmark::DoNotOptimize(ours.DecodeToPlanes(frame.data(), frame.size()));
     const double t1 = ThreadCpuSeconds();
     for (int i = 0; i < kRound; ++i) benchmark::DoNotOptimize(libav.Decode(packet, size));
     const double t2 = ThreadCpuSeconds();
@@ -258,7 +261,11 @@ void BM_PlanesRatio(benchmark::State& state) {
   state.counters["ours_bytes"] = static_cast<double>(frame.size());
   state.counters["libav_bytes"] = static_cast<double>(picture.packet.size());
 }
-BENCHMARK(BM_PlanesRatio)->ArgName("Q")->DenseRange(2, 6, 1)->Unit(benchmark::kMillisecond)->MeasureProcessCPUTime();
+BENCHMARK(BM_PlanesRatio)
+    ->ArgName("Q")
+    ->DenseRange(2, 6, 1)
+    ->Unit(benchmark::kMillisecond)
+    ->MeasureProcessCPUTime();
 
 }  // namespace
 

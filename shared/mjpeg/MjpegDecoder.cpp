@@ -37,10 +37,12 @@ bool CpuHasAvx2() {
 #endif
 }
 
-bool UseAvx2() { return CpuHasAvx2() && g_vector_enabled.load(std::memory_order_relaxed); }
+bool UseAvx2() {
+  return CpuHasAvx2() && g_vector_enabled.load(std::memory_order_relaxed);
+}
 
 // ---------------------------------------------------------------------------
-// 32-bit signed arithmetic of the Part with two's-complement wrap-around
+// 32-bit signed arithmetic of the format definition with two's-complement wrap-around
 // (the original's int arithmetic on its platform), without undefined behaviour.
 
 inline int32_t Add(int32_t a, int32_t b) {
@@ -52,7 +54,9 @@ inline int32_t Sub(int32_t a, int32_t b) {
 inline int32_t Mul(int32_t a, int32_t b) {
   return static_cast<int32_t>(static_cast<uint32_t>(a) * static_cast<uint32_t>(b));
 }
-inline int32_t Shl(int32_t a, int n) { return static_cast<int32_t>(static_cast<uint32_t>(a) << n); }
+inline int32_t Shl(int32_t a, int n) {
+  return static_cast<int32_t>(static_cast<uint32_t>(a) << n);
+}
 
 constexpr int32_t kW1 = 2841;
 constexpr int32_t kW2 = 2676;
@@ -171,7 +175,7 @@ void IdctTransposedScalar(const int16_t coefficients_t[64], uint8_t* out, std::p
 
 #if RD_MJPEG_X86
 // The same arithmetic in eight 32-bit lanes (wrap-around, arithmetic shifts).
-// The all-AC-zero shortcuts of the Part give exactly what the general formulas
+// The all-AC-zero shortcuts of the format definition give exactly what the general formulas
 // give on such rows and columns, so the vector code needs no branches.
 RD_TARGET_AVX2 inline void Transpose8x8(__m256i r[8]) {
   const __m256i t0 = _mm256_unpacklo_epi32(r[0], r[1]);
@@ -206,7 +210,7 @@ RD_TARGET_AVX2 inline void Transpose8x8(__m256i r[8]) {
 // else the column pass. b[0..7] in, results in b[0..7].
 // kSparse: b[4..7] are zero (all coefficients of the block lie in its top-left
 // 4 x 4 corner; then rows 4..7 of the row pass output are zero too). The
-// products of the Part then reduce to single terms, e.g. W7 (b1 + 0) +
+// products of the format definition then reduce to single terms, e.g. W7 (b1 + 0) +
 // (W1 - W7) b1 = W1 b1: the same values modulo 2^32 before every shift, so
 // the results are identical.
 template <bool kRow, bool kSparse>
@@ -272,8 +276,10 @@ RD_TARGET_AVX2 inline void IdctPass(__m256i b[8]) {
   x0 = _mm256_sub_epi32(x0, x2);
   const __m256i c181 = RD_SET1(181);
   const __m256i c128 = RD_SET1(128);
-  x2 = _mm256_srai_epi32(_mm256_add_epi32(_mm256_mullo_epi32(c181, _mm256_add_epi32(x4, x5)), c128), 8);
-  x4 = _mm256_srai_epi32(_mm256_add_epi32(_mm256_mullo_epi32(c181, _mm256_sub_epi32(x4, x5)), c128), 8);
+  x2 = _mm256_srai_epi32(_mm256_add_epi32(_mm256_mullo_epi32(c181, _mm256_add_epi32(x4, x5)), c128),
+                         8);
+  x4 = _mm256_srai_epi32(_mm256_add_epi32(_mm256_mullo_epi32(c181, _mm256_sub_epi32(x4, x5)), c128),
+                         8);
   constexpr int kShift = kRow ? 8 : 14;
   b[0] = _mm256_srai_epi32(_mm256_add_epi32(x7, x1), kShift);
   b[1] = _mm256_srai_epi32(_mm256_add_epi32(x3, x2), kShift);
@@ -305,9 +311,11 @@ RD_TARGET_AVX2 inline void StoreRows(__m256i v[8], uint8_t* out, std::ptrdiff_t 
     const __m128i lo = _mm256_castsi256_si128(bytes);
     const __m128i hi = _mm256_extracti128_si256(bytes, 1);
     _mm_storel_epi64(reinterpret_cast<__m128i*>(out + (j + 0) * stride), lo);
-    _mm_storel_epi64(reinterpret_cast<__m128i*>(out + (j + 1) * stride), _mm_unpackhi_epi64(lo, lo));
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(out + (j + 1) * stride),
+                     _mm_unpackhi_epi64(lo, lo));
     _mm_storel_epi64(reinterpret_cast<__m128i*>(out + (j + 2) * stride), hi);
-    _mm_storel_epi64(reinterpret_cast<__m128i*>(out + (j + 3) * stride), _mm_unpackhi_epi64(hi, hi));
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(out + (j + 3) * stride),
+                     _mm_unpackhi_epi64(hi, hi));
   }
 }
 
@@ -364,7 +372,7 @@ RD_TARGET_AVX2 void IdctTransposedAvx2Sparse(const int16_t coefficients_t[64], u
 #endif
 
 // ---------------------------------------------------------------------------
-// Bit reader over the frame bytes plus the Part's end-of-data padding: zero
+// Bit reader over the frame bytes plus the format's end-of-data padding: zero
 // bytes up to the next multiple of four bytes from the start of the data, then
 // 00 00 01 FF repeated without end. Bits are read most significant first.
 
@@ -422,7 +430,7 @@ class BitReader {
     Refill();
   }
 
-  // Part 3.1 step 3: skip to the byte boundary, then advance byte by byte until
+  // Slice search: skip to the byte boundary, then advance byte by byte until
   // the next 24 bits are 00 00 01. Always ends: the padding has start codes.
   void NextStartCode() {
     ByteAlign();
@@ -489,9 +497,9 @@ class BitReader {
   std::size_t tail_start_;
   std::size_t pattern_offset_;
   uint8_t tail_[32];
-  std::size_t pos_ = 0;   // next byte to load into the window
-  uint64_t window_ = 0;   // left-aligned bits
-  int count_ = 0;         // valid bits in window_
+  std::size_t pos_ = 0;  // next byte to load into the window
+  uint64_t window_ = 0;  // left-aligned bits
+  int count_ = 0;        // valid bits in window_
 };
 
 constexpr uint32_t kFrameStartCode = 0x000001F8;
@@ -500,9 +508,9 @@ constexpr uint32_t kEndOfDataCode = 0x000001FF;
 // Per scan index: the storage position (transposed natural order) and
 // whether the position lies outside the top-left 4 x 4 corner.
 struct ScanEntry {
-  uint16_t qmul;   // S * W[zigzag[i]], set per frame
-  uint8_t tpos;    // (p % 8) * 8 + p / 8 for p = zigzag[i]
-  uint8_t outside; // 1 if p's row or column is 4 or more
+  uint16_t qmul;    // S * W[zigzag[i]], set per frame
+  uint8_t tpos;     // (p % 8) * 8 + p / 8 for p = zigzag[i]
+  uint8_t outside;  // 1 if p's row or column is 4 or more
 };
 
 struct DitherTables {
@@ -521,8 +529,8 @@ constexpr uint8_t kDither[4][4] = {{0, 8, 2, 10}, {12, 4, 14, 6}, {3, 11, 1, 9},
 struct MjpegDecoder::Impl {
   // Planes in one allocation.
   std::unique_ptr<uint8_t[]> planes;
-  // Dither tables of the Part, built at Open (the clamp and clip tables of
-  // the Part are comparisons here, with the same results).
+  // Dither tables of the format definition, built at Open (the clamp and clip tables of
+  // the format definition are comparisons here, with the same results).
   DitherTables dither;
   const CoefEntry* coef_lookup = nullptr;
   // Per frame: quantiser products S * W[p] and storage positions by scan index.
@@ -532,7 +540,9 @@ struct MjpegDecoder::Impl {
 
 MjpegDecoder::MjpegDecoder() = default;
 
-MjpegDecoder::~MjpegDecoder() { Close(); }
+MjpegDecoder::~MjpegDecoder() {
+  Close();
+}
 
 void MjpegDecoder::Open(VideoStandard standard) {
   if (open_) return;
@@ -764,7 +774,8 @@ uint8_t MjpegDecoder::DecodeToPlanes(const uint8_t* frame, std::size_t length) {
   const int s = 2 * q;
 
   Impl& im = *impl_;
-  for (int i = 0; i < 64; ++i) im.scan[i].qmul = static_cast<uint16_t>(s * kIntraQuantMatrix[kZigzag[i]]);
+  for (int i = 0; i < 64; ++i)
+    im.scan[i].qmul = static_cast<uint16_t>(s * kIntraQuantMatrix[kZigzag[i]]);
   std::memset(im.block, 0, sizeof(im.block));
   const bool avx2 = UseAvx2();
   const CoefEntry* lookup = im.coef_lookup;
@@ -868,9 +879,9 @@ void ConvertTrueColourScalar(const uint8_t* y_row, const uint8_t* cb_row, const 
   }
 }
 
-void ConvertPaletteScalar(const DitherTables& im, const uint8_t* y_row,
-                          const uint8_t* cb_row, const uint8_t* cr_row, int count, int step,
-                          int picture_row, uint8_t* out) {
+void ConvertPaletteScalar(const DitherTables& im, const uint8_t* y_row, const uint8_t* cb_row,
+                          const uint8_t* cr_row, int count, int step, int picture_row,
+                          uint8_t* out) {
   const uint8_t* dither = kDither[picture_row & 3];
   for (int j = 0; j < count; ++j) {
     const int x = j * step;
@@ -925,7 +936,8 @@ RD_TARGET_AVX2 inline void TrueColour16(__m128i y16, __m128i u16, __m128i v16, u
     const __m256 u = _mm256_cvtepi32_ps(_mm256_sub_epi32(_mm256_cvtepu8_epi32(us), c128));
     const __m256 v = _mm256_cvtepi32_ps(_mm256_sub_epi32(_mm256_cvtepu8_epi32(vs), c128));
     const __m256 r = _mm256_add_ps(y, _mm256_mul_ps(k1371, v));
-    const __m256 g = _mm256_sub_ps(_mm256_sub_ps(y, _mm256_mul_ps(k0336, u)), _mm256_mul_ps(k0698, v));
+    const __m256 g =
+        _mm256_sub_ps(_mm256_sub_ps(y, _mm256_mul_ps(k0336, u)), _mm256_mul_ps(k0698, v));
     const __m256 b = _mm256_add_ps(y, _mm256_mul_ps(k1732, u));
     ri[h] = _mm256_cvttps_epi32(_mm256_min_ps(_mm256_max_ps(r, zero), max));
     gi[h] = _mm256_cvttps_epi32(_mm256_min_ps(_mm256_max_ps(g, zero), max));
@@ -970,7 +982,7 @@ RD_TARGET_AVX2 void TrueColourRowHalfAvx2(const uint8_t* y_row, const uint8_t* c
 }
 
 // 16 pixels of 256-colour indices, all in 16-bit lanes. d16 holds the dither
-// offsets of the 16 pixels. The Part's tables are these formulas:
+// offsets of the 16 pixels. The defined tables are these formulas:
 // level_Y(t) = clamp(t >> 4, 1, 14) * 16, c(t) = clamp((t - 40) >> 4, 0, 3).
 RD_TARGET_AVX2 inline __m128i Palette16(__m128i y16, __m128i u16, __m128i v16, __m256i d) {
   const __m256i y = _mm256_cvtepu8_epi16(y16);
@@ -986,8 +998,8 @@ RD_TARGET_AVX2 inline __m128i Palette16(__m128i y16, __m128i u16, __m128i v16, _
   cu = _mm256_min_epi16(_mm256_max_epi16(cu, zero), three);
   __m256i cv = _mm256_srai_epi16(_mm256_sub_epi16(_mm256_add_epi16(v, d), c40), 4);
   cv = _mm256_min_epi16(_mm256_max_epi16(cv, zero), three);
-  const __m256i index = _mm256_add_epi16(
-      _mm256_add_epi16(_mm256_slli_epi16(ly, 4), _mm256_slli_epi16(cu, 2)), cv);
+  const __m256i index =
+      _mm256_add_epi16(_mm256_add_epi16(_mm256_slli_epi16(ly, 4), _mm256_slli_epi16(cu, 2)), cv);
   return _mm_packus_epi16(_mm256_castsi256_si128(index), _mm256_extracti128_si256(index, 1));
 }
 
@@ -995,8 +1007,8 @@ RD_TARGET_AVX2 void PaletteRowFullAvx2(const uint8_t* y_row, const uint8_t* cb_r
                                        const uint8_t* cr_row, int width, int picture_row,
                                        uint8_t* out) {
   const uint8_t* dr = kDither[picture_row & 3];
-  const __m256i d = _mm256_setr_epi16(dr[0], dr[1], dr[2], dr[3], dr[0], dr[1], dr[2], dr[3],
-                                      dr[0], dr[1], dr[2], dr[3], dr[0], dr[1], dr[2], dr[3]);
+  const __m256i d = _mm256_setr_epi16(dr[0], dr[1], dr[2], dr[3], dr[0], dr[1], dr[2], dr[3], dr[0],
+                                      dr[1], dr[2], dr[3], dr[0], dr[1], dr[2], dr[3]);
   for (int x = 0; x < width; x += 16) {
     const __m128i y = _mm_loadu_si128(reinterpret_cast<const __m128i*>(y_row + x));
     const __m128i u8 = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(cb_row + x / 2));
@@ -1011,8 +1023,8 @@ RD_TARGET_AVX2 void PaletteRowHalfAvx2(const uint8_t* y_row, const uint8_t* cb_r
                                        uint8_t* out) {
   const uint8_t* dr = kDither[picture_row & 3];
   // Output pixel j is picture column 2j: columns mod 4 alternate 0, 2.
-  const __m256i d = _mm256_setr_epi16(dr[0], dr[2], dr[0], dr[2], dr[0], dr[2], dr[0], dr[2],
-                                      dr[0], dr[2], dr[0], dr[2], dr[0], dr[2], dr[0], dr[2]);
+  const __m256i d = _mm256_setr_epi16(dr[0], dr[2], dr[0], dr[2], dr[0], dr[2], dr[0], dr[2], dr[0],
+                                      dr[2], dr[0], dr[2], dr[0], dr[2], dr[0], dr[2]);
   const __m128i even = _mm_set1_epi16(0x00FF);
   for (int j = 0; j < count; j += 16) {
     const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(y_row + 2 * j));
@@ -1110,7 +1122,11 @@ void InverseDctTransposed(const int16_t coefficients_t[64], uint8_t* out, std::p
   IdctTransposedScalar(coefficients_t, out, stride);
 }
 
-void SetVectorPathsEnabled(bool enabled) { g_vector_enabled.store(enabled, std::memory_order_relaxed); }
-bool VectorPathsAvailable() { return CpuHasAvx2(); }
+void SetVectorPathsEnabled(bool enabled) {
+  g_vector_enabled.store(enabled, std::memory_order_relaxed);
+}
+bool VectorPathsAvailable() {
+  return CpuHasAvx2();
+}
 
 }  // namespace rd::mjpeg

@@ -1,5 +1,5 @@
 #pragma once
-// MJPEG frame decoder (Part 3.1): turns one DVR MJPEG frame into a bottom-up
+// MJPEG frame decoder: turns one DVR MJPEG frame into a bottom-up
 // device-independent bitmap, 24-bit true colour or 8-bit indices into a
 // 240-colour palette (ordered dither), at full size (lines doubled) or half
 // size. The decoder keeps its Y/Cb/Cr planes between frames: a partial frame
@@ -10,16 +10,16 @@
 // (2H - 11) rows of 640 * bytes-per-pixel bytes; half size: H - 6 rows, of
 // which 320 * bytes-per-pixel bytes each).
 //
-// Bit-exact with the Part's arithmetic (planes, indices, true-colour bytes);
+// Bit-exact with the defined arithmetic (planes, indices, true-colour bytes);
 // how it gets there differs in ways no caller can see:
 //  - the picture is converted row by row straight into the output rows that
 //    show it, instead of into a whole-picture conversion buffer first;
-//  - the Part's clamp and IDCT clip tables are comparisons;
+//  - the defined clamp and IDCT clip tables are comparisons;
 //  - the inverse DCT runs in eight AVX2 lanes where the CPU has them (with a
 //    shorter form for blocks whose coefficients all lie in the top-left 4 x 4
-//    corner), with the Part's 32-bit wrap-around arithmetic; the colour
+//    corner), with the defined 32-bit wrap-around arithmetic; the colour
 //    conversion runs eight single-precision lanes with the same roundings.
-// The planes are zero after Open (the Part leaves them undefined). A decoder
+// The planes are zero after Open (the format leaves them undefined). A decoder
 // that is not open answers DecodeFrame with 97.
 
 #include <atomic>
@@ -78,7 +78,9 @@ class MjpegDecoder {
 
   // Colour mode; a change applies from the next DecodeFrame on. May be called
   // from another thread while a frame is being decoded.
-  void SetTrueColour(bool true_colour) { true_colour_.store(true_colour, std::memory_order_relaxed); }
+  void SetTrueColour(bool true_colour) {
+    true_colour_.store(true_colour, std::memory_order_relaxed);
+  }
   bool IsTrueColour() const { return true_colour_.load(std::memory_order_relaxed); }
 
   // Decodes one frame onto the planes, converts them in the current colour
@@ -113,7 +115,7 @@ class MjpegDecoder {
   // (2H - 11) * 640 * bpp; half size (H - 7) * 640 * bpp + 320 * bpp.
   std::size_t OutputBytes(bool true_colour, bool half_size) const;
 
-  // Palette entry i (16..239) as red, green, blue per the Part's formula;
+  // Palette entry i (16..239) as red, green, blue per the defined formula;
   // entries 0..15 are black.
   static void PaletteColour(int index, uint8_t* red, uint8_t* green, uint8_t* blue);
 
@@ -133,7 +135,7 @@ class MjpegDecoder {
 
 // ---- Building blocks, exposed for tests and benchmarks ----------------------
 
-// The Chen-Wang integer inverse DCT of Part 3.1 on 64 coefficients in natural
+// The Chen-Wang integer inverse DCT of the frame format on 64 coefficients in natural
 // order (row-major); writes the 64 samples, clamped to 0..255, to out with the
 // given row stride. Scalar, exactly as written (with its shortcuts).
 void InverseDctReference(const int16_t coefficients[64], uint8_t* out, std::ptrdiff_t stride);

@@ -1,5 +1,5 @@
 #pragma once
-// Fixed tables of the MJPEG frame syntax (Part 3.1), shared by the decoder and
+// Fixed tables of the MJPEG frame syntax, shared by the decoder and
 // the project's encoder:
 //  - the standard zigzag scan (scan 0 of ISO/IEC 13818-2),
 //  - the default intra quantiser matrix of ISO/IEC 13818-2 in natural order,
@@ -53,9 +53,15 @@ inline constexpr CoefEntry kCoefEntryInvalid = 0;
 inline constexpr CoefEntry kCoefEntryEob = kEobLength;
 inline constexpr CoefEntry kCoefEntryEscape = kEscapeLength;
 
-constexpr int CoefEntryLength(CoefEntry e) { return e & 31; }
-constexpr int CoefEntryLevel(CoefEntry e) { return (e >> 5) & 63; }
-constexpr int CoefEntryRun(CoefEntry e) { return e >> 11; }
+constexpr int CoefEntryLength(CoefEntry e) {
+  return e & 31;
+}
+constexpr int CoefEntryLevel(CoefEntry e) {
+  return (e >> 5) & 63;
+}
+constexpr int CoefEntryRun(CoefEntry e) {
+  return e >> 11;
+}
 constexpr CoefEntry MakeCoefEntry(int run, int level, int length) {
   return static_cast<CoefEntry>((run << 11) | (level << 5) | length);
 }
@@ -76,7 +82,7 @@ inline constexpr int kMaxCodedLevel = 40;
 // or level out of range). The encoder appends the sign bit (1 = negative).
 CoefVlc CoefEncode(int run, int abs_level);
 
-// The whole escape sequence for (run, level) per Part 3.1, right-aligned in
+// The whole escape sequence for (run, level) of the frame syntax, right-aligned in
 // *bits: 000001, run (6 bits), then v (8 bits) and, for |level| > 127 and for
 // level -128, a second byte. Valid for run 0..63 and level -256..255; returns
 // the number of bits (20 or 28), or 0 if run or level is out of range.

@@ -1,4 +1,4 @@
-// The decoder against the literal model of Part 3.1 (MjpegReference.h) on
+// The decoder against the literal model of the frame decoding rules (MjpegReference.h) on
 // random frames: well-formed ones, and the same broken (bits flipped, cut,
 // garbage inserted). Planes and every output byte must agree, and so must the
 // vector and the scalar paths.
@@ -87,9 +87,10 @@ std::vector<uint8_t> RandomFrame(std::mt19937& rng, int mb_rows) {
 void Break(std::mt19937& rng, std::vector<uint8_t>& frame) {
   switch (rng() % 5) {
     case 0:
-      break;  // intact
+      break;   // intact
     case 1: {  // flip bits
-      for (int n = 1 + rng() % 8; n > 0 && !frame.empty(); --n) frame[rng() % frame.size()] ^= 1 << (rng() % 8);
+      for (int n = 1 + rng() % 8; n > 0 && !frame.empty(); --n)
+        frame[rng() % frame.size()] ^= 1 << (rng() % 8);
       break;
     }
     case 2:  // cut
@@ -134,20 +135,23 @@ TEST_P(ModelTest, RandomFramesMatchTheLiteralModel) {
     SetVectorPathsEnabled(true);
     const uint8_t s_fast = fast.DecodeFrame(frame.data(), frame.size(), out_fast.data(), half);
     SetVectorPathsEnabled(false);
-    const uint8_t s_scalar = scalar.DecodeFrame(frame.data(), frame.size(), out_scalar.data(), half);
+    const uint8_t s_scalar =
+        scalar.DecodeFrame(frame.data(), frame.size(), out_scalar.data(), half);
     SetVectorPathsEnabled(true);
     const uint8_t s_model =
         model.DecodeFrame(frame.data(), frame.size(), out_model.data(), half, true_colour);
     ASSERT_EQ(s_fast, s_model) << "frame " << n;
     ASSERT_EQ(s_scalar, s_model) << "frame " << n;
     if (s_model < 97) {
-      ASSERT_EQ(fast.last_picture_end() == PictureEnd::kComplete, model.last_complete) << "frame " << n;
+      ASSERT_EQ(fast.last_picture_end() == PictureEnd::kComplete, model.last_complete)
+          << "frame " << n;
     }
     ASSERT_EQ(0, std::memcmp(fast.y_plane(), model.y.data(), model.y.size())) << "frame " << n;
     ASSERT_EQ(0, std::memcmp(fast.cb_plane(), model.cb.data(), model.cb.size())) << "frame " << n;
     ASSERT_EQ(0, std::memcmp(fast.cr_plane(), model.cr.data(), model.cr.size())) << "frame " << n;
     ASSERT_EQ(0, std::memcmp(scalar.y_plane(), model.y.data(), model.y.size())) << "frame " << n;
-    ASSERT_TRUE(out_fast == out_model) << "frame " << n << " tc " << true_colour << " half " << half;
+    ASSERT_TRUE(out_fast == out_model)
+        << "frame " << n << " tc " << true_colour << " half " << half;
     ASSERT_TRUE(out_scalar == out_model) << "frame " << n;
   }
 }
@@ -175,7 +179,8 @@ TEST(ModelTest, RandomPlanesConvertLikeTheModel) {
         std::vector<uint8_t> a(1 << 20, 0x11), b(1 << 20, 0x11);
         dec.SetTrueColour(tc);
         ASSERT_EQ(dec.ConvertToOutput(a.data(), half), tc ? 0 : 1);
-        ASSERT_EQ(model.DecodeFrame(empty_picture.data(), empty_picture.size(), b.data(), half, tc), tc ? 0 : 1);
+        ASSERT_EQ(model.DecodeFrame(empty_picture.data(), empty_picture.size(), b.data(), half, tc),
+                  tc ? 0 : 1);
         ASSERT_TRUE(a == b) << "vector " << vector << " tc " << tc << " half " << half;
       }
     }

@@ -29,17 +29,26 @@ struct Opened {
   MjpegDecoder dec;
 };
 
-std::vector<uint8_t> Sentinel() { return std::vector<uint8_t>(kBufferSize, kSentinel); }
+std::vector<uint8_t> Sentinel() {
+  return std::vector<uint8_t>(kBufferSize, kSentinel);
+}
 
-uint8_t Y(const MjpegDecoder& d, int x, int y) { return d.y_plane()[y * d.width() + x]; }
-uint8_t Cb(const MjpegDecoder& d, int x, int y) { return d.cb_plane()[y * d.width() / 2 + x]; }
-uint8_t Cr(const MjpegDecoder& d, int x, int y) { return d.cr_plane()[y * d.width() / 2 + x]; }
+uint8_t Y(const MjpegDecoder& d, int x, int y) {
+  return d.y_plane()[y * d.width() + x];
+}
+uint8_t Cb(const MjpegDecoder& d, int x, int y) {
+  return d.cb_plane()[y * d.width() / 2 + x];
+}
+uint8_t Cr(const MjpegDecoder& d, int x, int y) {
+  return d.cr_plane()[y * d.width() / 2 + x];
+}
 
 // The 8x8 luma block k of macroblock (c, r) as 64 samples.
 std::vector<uint8_t> LumaBlock(const MjpegDecoder& d, int c, int r, int k) {
   std::vector<uint8_t> v;
   for (int yy = 0; yy < 8; ++yy) {
-    for (int xx = 0; xx < 8; ++xx) v.push_back(Y(d, 16 * c + 8 * (k % 2) + xx, 16 * r + 8 * (k / 2) + yy));
+    for (int xx = 0; xx < 8; ++xx)
+      v.push_back(Y(d, 16 * c + 8 * (k % 2) + xx, 16 * r + 8 * (k / 2) + yy));
   }
   return v;
 }
@@ -96,9 +105,10 @@ INSTANTIATE_TEST_SUITE_P(
         StatusCase{"OtherStartCodeFirst", {0x00, 0x00, 0x01, 0xF9, 0x80}, kStatusNotFrameStart},
         StatusCase{"StartCodeCutAtEnd", {0x00, 0x00, 0x01}, kStatusNotFrameStart},
         StatusCase{"ValidTrueColour", FlatFullFrame(14, 100, 128, 128), kStatusTrueColour},
-        StatusCase{"BytesBeforeStartCodeSkipped",
-                   Concat({0xFF, 0x00, 0x00, 0x00, 0x02, 0x01, 0x00}, FlatFullFrame(14, 100, 128, 128)),
-                   kStatusTrueColour},
+        StatusCase{
+            "BytesBeforeStartCodeSkipped",
+            Concat({0xFF, 0x00, 0x00, 0x00, 0x02, 0x01, 0x00}, FlatFullFrame(14, 100, 128, 128)),
+            kStatusTrueColour},
         StatusCase{"HeaderOnly", {0x00, 0x00, 0x01, 0xF8, 0x80}, kStatusTrueColour}),
     [](const auto& info) { return info.param.name; });
 
@@ -121,7 +131,8 @@ TEST(MjpegDecoder, BytesBeforeStartCodeGiveTheSamePicture) {
   for (int r = 0; r < 14; ++r) {
     f.Slice(r);
     for (int c = 0; c < 40; ++c) {
-      for (int k = 0; k < 6; ++k) f.Block((r * 7 + c * 3 + k * 11) & 255, {{0, 3}, {2, -5}, {0, 1}});
+      for (int k = 0; k < 6; ++k)
+        f.Block((r * 7 + c * 3 + k * 11) & 255, {{0, 3}, {2, -5}, {0, 1}});
     }
   }
   const auto frame = f.Bytes();
@@ -139,7 +150,8 @@ TEST(MjpegDecoder, BytesBeforeStartCodeGiveTheSamePicture) {
 
 // One macroblock at row 0, column 0 of a partial frame, its block 0 coded with
 // `ac`, the other blocks flat; returns luma block 0.
-std::vector<uint8_t> DecodeSingleBlock(int q, int dc, const std::vector<Ac>& ac, PictureEnd* end = nullptr) {
+std::vector<uint8_t> DecodeSingleBlock(int q, int dc, const std::vector<Ac>& ac,
+                                       PictureEnd* end = nullptr) {
   Opened o;
   FrameBuilder f;
   f.Start(false, q).Slice(0).Increment(1, 0x1).Block(dc, ac).Block(128).Block(128);
@@ -174,7 +186,11 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         BlockCase{"Run0Level1", 4, 100, {{0, 1}}, {{1, 1 * 8 * 16 >> 3}}},
         BlockCase{"NegativeLevel", 4, 100, {{0, -3}}, {{1, -(3 * 8 * 16 >> 3)}}},
-        BlockCase{"RunsFollowZigzag", 2, 90, {{1, 2}, {0, -1}}, {{8, 2 * 4 * 16 >> 3}, {16, -(4 * 19 >> 3)}}},
+        BlockCase{"RunsFollowZigzag",
+                  2,
+                  90,
+                  {{1, 2}, {0, -1}},
+                  {{8, 2 * 4 * 16 >> 3}, {16, -(4 * 19 >> 3)}}},
         BlockCase{"EscapeLevel200", 1, 60, {{0, 200, true}}, {{1, 200 * 2 * 16 >> 3}}},
         BlockCase{"EscapeLevelMinus200", 1, 60, {{0, -200, true}}, {{1, -(200 * 2 * 16 >> 3)}}},
         BlockCase{"EscapeSmallPositive", 2, 60, {{3, 17, true}}, {{9, 17 * 4 * 16 >> 3}}},
@@ -186,7 +202,11 @@ INSTANTIATE_TEST_SUITE_P(
         BlockCase{"EscapeSaturates", 15, 128, {{0, 255, true}}, {{1, 2047}}},
         BlockCase{"EscapeSaturatesNegative", 15, 128, {{0, -256, true}}, {{1, -2048}}},
         BlockCase{"LastIndex63", 5, 128, {{62, 1}}, {{63, 1 * 10 * 83 >> 3}}},
-        BlockCase{"LongCode", 3, 77, {{31, 1}}, {{kZigzag[32], 6 * kIntraQuantMatrix[kZigzag[32]] >> 3}}}),
+        BlockCase{"LongCode",
+                  3,
+                  77,
+                  {{31, 1}},
+                  {{kZigzag[32], 6 * kIntraQuantMatrix[kZigzag[32]] >> 3}}}),
     [](const auto& info) { return info.param.name; });
 
 TEST(MjpegDecoder, EscapeBitsAsInThePart) {
@@ -195,12 +215,12 @@ TEST(MjpegDecoder, EscapeBitsAsInThePart) {
     Opened o;
     FrameBuilder f;
     f.Start(false, 1).Slice(0).Increment(1, 0x1);
-    f.w.Put(70, 8);            // DC
-    f.w.Put(0x01, 6);          // escape
-    f.w.Put(0, 6);             // run 0
+    f.w.Put(70, 8);    // DC
+    f.w.Put(0x01, 6);  // escape
+    f.w.Put(0, 6);     // run 0
     f.w.Put(sign > 0 ? 0 : 128, 8);
     f.w.Put(sign > 0 ? 200 : 56, 8);
-    f.w.Put(0x2, 2);           // end of block
+    f.w.Put(0x2, 2);  // end of block
     f.Block(128).Block(128).ZeroIncrement().AlignedBytes({0x00, 0x00, 0x01, 0xF8});
     const auto frame = f.Bytes();
     auto out = Sentinel();
@@ -217,7 +237,8 @@ TEST(MjpegDecoder, QZeroGivesFlatBlocks) {
   for (int r = 0; r < 14; ++r) {
     f.Slice(r);
     for (int c = 0; c < 40; ++c) {
-      for (int k = 0; k < 4; ++k) f.Block((c * 4 + k + r) & 255, {{0, 5}, {3, -7}, {0, 200, true}, {10, 1}});
+      for (int k = 0; k < 4; ++k)
+        f.Block((c * 4 + k + r) & 255, {{0, 5}, {3, -7}, {0, 200, true}, {10, 1}});
       f.Block(100 + r, {{0, 9}}).Block(200 - c, {{1, -1}});
     }
   }
@@ -228,7 +249,8 @@ TEST(MjpegDecoder, QZeroGivesFlatBlocks) {
   for (int r = 0; r < 14; ++r) {
     for (int c = 0; c < 40; ++c) {
       for (int k = 0; k < 4; ++k) {
-        ASSERT_TRUE(BlockIsFlat(LumaBlock(o.dec, c, r, k), static_cast<uint8_t>((c * 4 + k + r) & 255)));
+        ASSERT_TRUE(
+            BlockIsFlat(LumaBlock(o.dec, c, r, k), static_cast<uint8_t>((c * 4 + k + r) & 255)));
       }
       for (int yy = 0; yy < 8; ++yy) {
         for (int xx = 0; xx < 8; ++xx) {
@@ -308,51 +330,51 @@ void Row5(FrameBuilder& f) {
   f.Increment(1).FlatMacroblock(77, 78, 79).ZeroIncrement().AlignedBytes({0x00, 0x00, 0x01, 0xF8});
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Codes, ZeroIncrementTest,
-    ::testing::Values(
-        // 00 00 01 F8: the 28 bits are 0x000001F > 30, the picture ends.
-        ZeroIncrementCase{"FrameStartEndsPicture",
-                          [](FrameBuilder& f) {
-                            f.AlignedBytes({0x00, 0x00, 0x01, 0xF8, 0x00, 0x00, 0x01, 0x28});
-                            Row5(f);
-                          },
-                          10, 10, PictureEnd::kComplete},
-        // 00 00 01 05: 28 bits 0x0000010 <= 30, only the row ends. The code is
-        // then read as a slice header of row 0 (00000) whose next bits 101 and
-        // 000 make the increment 40: macroblock 39 of row 0 follows.
-        ZeroIncrementCase{"SliceCode05EndsRow",
-                          [](FrameBuilder& f) {
-                            f.AlignedBytes({0x00, 0x00, 0x01, 0x05});
-                            f.w.Put(0, 3);  // increment 101000 = 40
-                            f.w.Put(0xF, 4);
-                            f.FlatMacroblock(66, 67, 68);
-                            // c = 40: the next slice header is searched; F8 is
-                            // read as one (row 31), which stops the decode.
-                            f.AlignedBytes({0x00, 0x00, 0x01, 0xF8});
-                          },
-                          66, 10, PictureEnd::kFailed},
-        ZeroIncrementCase{"SliceHeaderRow5EndsRow",
-                          [](FrameBuilder& f) {
-                            f.Slice(5);
-                            Row5(f);
-                          },
-                          10, 77, PictureEnd::kComplete},
-        ZeroIncrementCase{"ZeroStuffingThenSliceEndsRow",
-                          [](FrameBuilder& f) {
-                            f.AlignedBytes({0x00, 0x00, 0x00});
-                            f.Slice(5);
-                            Row5(f);
-                          },
-                          10, 77, PictureEnd::kComplete},
-        ZeroIncrementCase{"OtherBytesEndPicture",
-                          [](FrameBuilder& f) {
-                            f.AlignedBytes({0x12});
-                            f.Slice(5);
-                            Row5(f);
-                          },
-                          10, 10, PictureEnd::kComplete}),
-    [](const auto& info) { return info.param.name; });
+INSTANTIATE_TEST_SUITE_P(Codes, ZeroIncrementTest,
+                         ::testing::Values(
+                             // 00 00 01 F8: the 28 bits are 0x000001F > 30, the picture ends.
+                             ZeroIncrementCase{
+                                 "FrameStartEndsPicture",
+                                 [](FrameBuilder& f) {
+                                   f.AlignedBytes({0x00, 0x00, 0x01, 0xF8, 0x00, 0x00, 0x01, 0x28});
+                                   Row5(f);
+                                 },
+                                 10, 10, PictureEnd::kComplete},
+                             // 00 00 01 05: 28 bits 0x0000010 <= 30, only the row ends. The code is
+                             // then read as a slice header of row 0 (00000) whose next bits 101 and
+                             // 000 make the increment 40: macroblock 39 of row 0 follows.
+                             ZeroIncrementCase{"SliceCode05EndsRow",
+                                               [](FrameBuilder& f) {
+                                                 f.AlignedBytes({0x00, 0x00, 0x01, 0x05});
+                                                 f.w.Put(0, 3);  // increment 101000 = 40
+                                                 f.w.Put(0xF, 4);
+                                                 f.FlatMacroblock(66, 67, 68);
+                                                 // c = 40: the next slice header is searched; F8 is
+                                                 // read as one (row 31), which stops the decode.
+                                                 f.AlignedBytes({0x00, 0x00, 0x01, 0xF8});
+                                               },
+                                               66, 10, PictureEnd::kFailed},
+                             ZeroIncrementCase{"SliceHeaderRow5EndsRow",
+                                               [](FrameBuilder& f) {
+                                                 f.Slice(5);
+                                                 Row5(f);
+                                               },
+                                               10, 77, PictureEnd::kComplete},
+                             ZeroIncrementCase{"ZeroStuffingThenSliceEndsRow",
+                                               [](FrameBuilder& f) {
+                                                 f.AlignedBytes({0x00, 0x00, 0x00});
+                                                 f.Slice(5);
+                                                 Row5(f);
+                                               },
+                                               10, 77, PictureEnd::kComplete},
+                             ZeroIncrementCase{"OtherBytesEndPicture",
+                                               [](FrameBuilder& f) {
+                                                 f.AlignedBytes({0x12});
+                                                 f.Slice(5);
+                                                 Row5(f);
+                                               },
+                                               10, 10, PictureEnd::kComplete}),
+                         [](const auto& info) { return info.param.name; });
 
 // ---- Failures ---------------------------------------------------------------------
 
@@ -391,28 +413,41 @@ TEST_P(FailureTest, EndsDecodeKeepsDecodedPart) {
 INSTANTIATE_TEST_SUITE_P(
     Cases, FailureTest,
     ::testing::Values(
-        FailureCase{"Row20InNtsc", RowsThen(3, [](FrameBuilder& f) {
-                      f.Slice(20);
-                      for (int c = 0; c < 40; ++c) f.FlatMacroblock(200, 100, 150);
-                      for (int r = 3; r < 14; ++r) {
-                        f.Slice(r);
-                        for (int c = 0; c < 40; ++c) f.FlatMacroblock(200, 100, 150);
-                      }
-                    }), 3},
-        FailureCase{"InvalidCode", RowsThen(2, [](FrameBuilder& f) {
-                      f.Slice(2).Block(200);
-                      f.w.Put(200, 8);
-                      f.w.Put(0, 12);  // twelve leading zeros: no code
-                      f.w.Put(0xFFFF, 16);
-                    }), 2},
-        FailureCase{"IndexBeyond63", RowsThen(5, [](FrameBuilder& f) {
-                      f.Slice(5).Block(200, {{40, 1, true}, {22, 1, true}});  // index 41, then 64
-                    }), 5},
-        FailureCase{"TruncatedFrame", RowsThen(4, [](FrameBuilder& f) {
-                      f.Slice(4);
-                      for (int c = 0; c < 17; ++c) f.FlatMacroblock(200, 100, 150);
-                      f.w.Put(200, 8);  // cut in the middle of a block
-                    }), 4}),
+        FailureCase{"Row20InNtsc",
+                    RowsThen(3,
+                             [](FrameBuilder& f) {
+                               f.Slice(20);
+                               for (int c = 0; c < 40; ++c) f.FlatMacroblock(200, 100, 150);
+                               for (int r = 3; r < 14; ++r) {
+                                 f.Slice(r);
+                                 for (int c = 0; c < 40; ++c) f.FlatMacroblock(200, 100, 150);
+                               }
+                             }),
+                    3},
+        FailureCase{"InvalidCode",
+                    RowsThen(2,
+                             [](FrameBuilder& f) {
+                               f.Slice(2).Block(200);
+                               f.w.Put(200, 8);
+                               f.w.Put(0, 12);  // twelve leading zeros: no code
+                               f.w.Put(0xFFFF, 16);
+                             }),
+                    2},
+        FailureCase{
+            "IndexBeyond63",
+            RowsThen(5,
+                     [](FrameBuilder& f) {
+                       f.Slice(5).Block(200, {{40, 1, true}, {22, 1, true}});  // index 41, then 64
+                     }),
+            5},
+        FailureCase{"TruncatedFrame",
+                    RowsThen(4,
+                             [](FrameBuilder& f) {
+                               f.Slice(4);
+                               for (int c = 0; c < 17; ++c) f.FlatMacroblock(200, 100, 150);
+                               f.w.Put(200, 8);  // cut in the middle of a block
+                             }),
+                    4}),
     [](const auto& info) { return info.param.name; });
 
 TEST(MjpegDecoder, InvalidCodeKeepsEarlierBlocksOfItsMacroblock) {
@@ -480,7 +515,8 @@ TEST_P(OutputTest, WritesExactlyItsRows) {
   // Y = 16, chroma 128: true colour 16,16,16; palette index level_Y(16 + d - 8)...
   const auto frame = FlatFullFrame(h / 16, 16, 128, 128);
   auto out = Sentinel();
-  ASSERT_EQ(o.dec.DecodeFrame(frame.data(), frame.size(), out.data(), c.half), c.true_colour ? 0 : 1);
+  ASSERT_EQ(o.dec.DecodeFrame(frame.data(), frame.size(), out.data(), c.half),
+            c.true_colour ? 0 : 1);
   const std::size_t bpp = c.true_colour ? 3 : 1;
   const std::size_t pitch = 640 * bpp;
   const std::size_t rows = c.half ? h - 6 : 2 * h - 11;
@@ -503,11 +539,12 @@ TEST_P(OutputTest, WritesExactlyItsRows) {
             c.half ? (rows - 1) * pitch + row_bytes : rows * pitch);
 }
 
-INSTANTIATE_TEST_SUITE_P(Modes, OutputTest,
-                         ::testing::Values(OutputCase{false, true, false}, OutputCase{false, true, true},
-                                           OutputCase{false, false, false}, OutputCase{false, false, true},
-                                           OutputCase{true, true, false}, OutputCase{true, true, true},
-                                           OutputCase{true, false, false}, OutputCase{true, false, true}));
+INSTANTIATE_TEST_SUITE_P(
+    Modes, OutputTest,
+    ::testing::Values(OutputCase{false, true, false}, OutputCase{false, true, true},
+                      OutputCase{false, false, false}, OutputCase{false, false, true},
+                      OutputCase{true, true, false}, OutputCase{true, true, true},
+                      OutputCase{true, false, false}, OutputCase{true, false, true}));
 
 TEST(MjpegDecoder, OutputRowsComeFromThePartsPictureRows) {
   // Each luma row y carries the value y (chroma neutral): the output rows tell
@@ -529,8 +566,8 @@ TEST(MjpegDecoder, OutputRowsComeFromThePartsPictureRows) {
   EXPECT_EQ(out[437 * 1920], kSentinel);
   auto half = Sentinel();
   ASSERT_EQ(o.dec.ConvertToOutput(half.data(), true), 0);
-  EXPECT_EQ(half[0], 223);           // output row 0 = picture row H-1
-  EXPECT_EQ(half[217 * 1920], 6);    // output row H-7 = picture row 6
+  EXPECT_EQ(half[0], 223);         // output row 0 = picture row H-1
+  EXPECT_EQ(half[217 * 1920], 6);  // output row H-7 = picture row 6
   EXPECT_EQ(half[217 * 1920 + 959], 6);
   EXPECT_EQ(half[217 * 1920 + 960], kSentinel);
 }
@@ -552,7 +589,7 @@ TEST(MjpegDecoder, HalfSizeTakesEveryOtherColumn) {
 
 TEST(MjpegDecoder, TrueColourFormulaSpotChecks) {
   Opened o;
-  o.dec.mutable_y_plane()[223 * 640 + 0] = 100;  // picture row 223 -> half-size output row 0
+  o.dec.mutable_y_plane()[223 * 640 + 0] = 100;   // picture row 223 -> half-size output row 0
   o.dec.mutable_cb_plane()[111 * 320 + 0] = 200;  // U = 72
   o.dec.mutable_cr_plane()[111 * 320 + 0] = 30;   // V = -98
   auto out = Sentinel();
@@ -606,8 +643,12 @@ TEST(MjpegDecoder, PaletteEntriesByHand) {
   EXPECT_EQ(b, 255);
 }
 
-uint32_t Le32(const uint8_t* p) { return p[0] | p[1] << 8 | p[2] << 16 | static_cast<uint32_t>(p[3]) << 24; }
-uint16_t Le16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
+uint32_t Le32(const uint8_t* p) {
+  return p[0] | p[1] << 8 | p[2] << 16 | static_cast<uint32_t>(p[3]) << 24;
+}
+uint16_t Le16(const uint8_t* p) {
+  return static_cast<uint16_t>(p[0] | p[1] << 8);
+}
 
 TEST(MjpegDecoder, BuildBitmapInfoFields) {
   for (bool pal : {false, true}) {

@@ -1,7 +1,7 @@
 #pragma once
 // Test-side helpers for the MJPEG decoder tests:
 //  - BitWriter / FrameBuilder: hand-build frames bit by bit;
-//  - ReferenceDecoder: a slow, literal model of Part 3.1 (byte-at-a-time bit
+//  - ReferenceDecoder: a slow, literal model of the frame decoding rules (byte-at-a-time bit
 //    reader with the end-of-data padding, codes matched one by one against the
 //    source table, the IDCT and conversions as written). The decoder under test
 //    must give the same planes and output bytes for any input.
@@ -38,7 +38,7 @@ struct Ac {
   bool force_escape = false;
 };
 
-// Builds frames in the Part's syntax on top of a BitWriter.
+// Builds frames in the frame syntax on top of a BitWriter.
 class FrameBuilder {
  public:
   // Frame start code 00 00 01 F8 and the header byte.
@@ -101,7 +101,7 @@ class ReferenceDecoder {
   std::size_t bitpos_ = 0;
 };
 
-// The IDCT of Part 3.1 as written, on natural-order coefficients; 64 samples
+// The frame format's IDCT as defined, on natural-order coefficients; 64 samples
 // 0..255 in natural order.
 void ReferenceIdct(const int coefficients[64], uint8_t out[64]);
 

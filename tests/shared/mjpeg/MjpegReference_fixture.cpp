@@ -27,7 +27,9 @@ void BitWriter::AlignZero() {
   while (bits_ % 8 != 0) Put(0, 1);
 }
 
-std::vector<uint8_t> BitWriter::Bytes() const { return bytes_; }
+std::vector<uint8_t> BitWriter::Bytes() const {
+  return bytes_;
+}
 
 FrameBuilder& FrameBuilder::Start(bool full, int q, int channel) {
   w.AlignZero();
@@ -97,11 +99,13 @@ std::vector<uint8_t> FlatFullFrame(int mb_rows, int y, int cb, int cr, int q) {
 
 // ---------------------------------------------------------------------------
 // Literal IDCT. Every intermediate wraps to 32 bits (two's complement), as the
-// Part's 32-bit signed arithmetic does on the original platform.
+// format's 32-bit signed arithmetic does on the original platform.
 
 namespace {
 
-int32_t Wrap(int64_t v) { return static_cast<int32_t>(static_cast<uint32_t>(static_cast<uint64_t>(v))); }
+int32_t Wrap(int64_t v) {
+  return static_cast<int32_t>(static_cast<uint32_t>(static_cast<uint64_t>(v)));
+}
 
 }  // namespace
 
@@ -225,7 +229,9 @@ uint32_t ReferenceDecoder::Read(int n) {
   return v;
 }
 
-void ReferenceDecoder::Align() { bitpos_ = (bitpos_ + 7) / 8 * 8; }
+void ReferenceDecoder::Align() {
+  bitpos_ = (bitpos_ + 7) / 8 * 8;
+}
 
 void ReferenceDecoder::NextStartCode() {
   Align();
@@ -315,7 +321,8 @@ bool ReferenceDecoder::DecodePicture(bool full, int s) {
             y[static_cast<std::size_t>(yv) * w_ + x] = samples[8 * yy + xx];
           } else {
             auto& plane = k == 4 ? cb : cr;
-            plane[static_cast<std::size_t>(8 * r + yy) * (w_ / 2) + 8 * c + xx] = samples[8 * yy + xx];
+            plane[static_cast<std::size_t>(8 * r + yy) * (w_ / 2) + 8 * c + xx] =
+                samples[8 * yy + xx];
           }
         }
       }

@@ -77,7 +77,8 @@ TEST(MjpegTables, EveryCodeDecodesBackThroughTheLookahead) {
   for (const CoefCode& c : kCoefCodes) {
     const uint32_t base = static_cast<uint32_t>(c.bits) << (16 - c.length);
     // The first and last lookahead that starts with this code, and one in between.
-    for (uint32_t tail : {0u, (1u << (16 - c.length)) - 1, (0x5A5Au & ((1u << (16 - c.length)) - 1))}) {
+    for (uint32_t tail :
+         {0u, (1u << (16 - c.length)) - 1, (0x5A5Au & ((1u << (16 - c.length)) - 1))}) {
       const CoefEntry e = table[base | tail];
       EXPECT_EQ(CoefEntryRun(e), c.run);
       EXPECT_EQ(CoefEntryLevel(e), c.level);
