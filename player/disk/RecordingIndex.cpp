@@ -126,7 +126,7 @@ std::optional<std::vector<std::string>> RecordingIndex::ListEvents() {
   std::vector<std::string> lines;
   if (sectors[kDataFlagOffset] == 0) return lines;
   for (std::size_t r = 0; r < kEventRecordCount; ++r) {
-    if (auto line = FormatEventLine(sectors + r * kEventRecordSize)) lines.push_back(*line);
+    if (auto line = FormatEventLine(sectors + r * kDiskEventRecordSize)) lines.push_back(*line);
   }
   return lines;
 }

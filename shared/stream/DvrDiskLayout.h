@@ -28,8 +28,8 @@ inline constexpr std::size_t kDiskMarkerLength = 8;
 inline constexpr uint64_t kEventSectorsBelowMarker = 5;  // first event sector is M - 5
 inline constexpr uint64_t kEventSectorCount = 4;         // M-5 .. M-2
 inline constexpr uint64_t kStatusSectorBelowMarker = 1;  // M - 1
-inline constexpr std::size_t kEventRecordSize = 32;
-inline constexpr std::size_t kEventsPerSector = kSectorSize / kEventRecordSize;         // 16
+inline constexpr std::size_t kDiskEventRecordSize = 32;
+inline constexpr std::size_t kEventsPerSector = kSectorSize / kDiskEventRecordSize;     // 16
 inline constexpr std::size_t kEventRecordCount = kEventsPerSector * kEventSectorCount;  // 64
 
 // The first byte (disk order) of sector M - 5 is the data-present flag of the

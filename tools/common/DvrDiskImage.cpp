@@ -162,23 +162,23 @@ bool DvrDiskImage::ReadPacket(uint64_t n, uint8_t* packet) {
 bool DvrDiskImage::WriteEvent(std::size_t slot, const DiskEventRecord& event) {
   if (slot >= kEventRecordCount) return Fail("event slot out of range");
   const uint64_t sector = FirstEventSector(marker_) + slot / kEventsPerSector;
-  const std::size_t base = (slot % kEventsPerSector) * kEventRecordSize;
+  const std::size_t base = (slot % kEventsPerSector) * kDiskEventRecordSize;
   // Only the interpreted bytes are written: byte 0 of record 0 is the disk's
   // data-present flag and must survive.
-  uint8_t record[kEventRecordSize]{};
-  if (!ReadAt(sector * kSectorSize + base, record, kEventRecordSize)) return false;
+  uint8_t record[kDiskEventRecordSize]{};
+  if (!ReadAt(sector * kSectorSize + base, record, kDiskEventRecordSize)) return false;
   record[kEventTypeOffset] = event.timer ? kEventTypeTimer : kEventTypeAlarm;
   PutTime(record, kEventStartOffset, event.start);
   PutTime(record, kEventEndOffset, event.end);
-  return WriteBytesInSector(sector, base, record, kEventRecordSize);
+  return WriteBytesInSector(sector, base, record, kDiskEventRecordSize);
 }
 
 std::optional<DiskEventRecord> DvrDiskImage::ReadEvent(std::size_t slot) {
   if (slot >= kEventRecordCount) return std::nullopt;
   const uint64_t sector = FirstEventSector(marker_) + slot / kEventsPerSector;
-  const std::size_t base = (slot % kEventsPerSector) * kEventRecordSize;
-  uint8_t record[kEventRecordSize];
-  if (!ReadAt(sector * kSectorSize + base, record, kEventRecordSize)) return std::nullopt;
+  const std::size_t base = (slot % kEventsPerSector) * kDiskEventRecordSize;
+  uint8_t record[kDiskEventRecordSize];
+  if (!ReadAt(sector * kSectorSize + base, record, kDiskEventRecordSize)) return std::nullopt;
   if (record[kEventStartOffset + kEvYear] == 0) return std::nullopt;
   return DiskEventRecord{record[kEventTypeOffset] == kEventTypeTimer,
                          GetTime(record, kEventStartOffset), GetTime(record, kEventEndOffset)};

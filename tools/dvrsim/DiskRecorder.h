@@ -27,8 +27,6 @@ struct RecordedEvent {
   RecTime end;
 };
 
-// This header deliberately does not include the disk layout header, so that
-// it can be used next to the RDCP wire header (both name a kEventRecordSize).
 class DiskRecorder {
  public:
   DiskRecorder();

@@ -315,7 +315,7 @@ TEST(EventListTest, TypeByteDecidesTimeOrAlarm) {
   };
   for (const Case c :
        {Case{0x54, "TIME"}, Case{0x41, "ALARM"}, Case{0x00, "ALARM"}, Case{0xD4, "ALARM"}}) {
-    uint8_t record[kEventRecordSize]{};
+    uint8_t record[kDiskEventRecordSize]{};
     record[kEventTypeOffset] = c.type;
     record[kEventStartOffset + kEvYear] = 9;
     record[kEventStartOffset + kEvMonth] = 10;
@@ -324,7 +324,7 @@ TEST(EventListTest, TypeByteDecidesTimeOrAlarm) {
     ASSERT_TRUE(line);
     EXPECT_EQ(*line, std::string("09/10/11  00:00:00 - 00/00/00  00:00:00  ") + c.word);
   }
-  uint8_t empty[kEventRecordSize]{};
+  uint8_t empty[kDiskEventRecordSize]{};
   empty[kEventTypeOffset] = 0x54;
   empty[kEventEndOffset + kEvYear] = 3;
   EXPECT_FALSE(FormatEventLine(empty));
