@@ -20,6 +20,7 @@ using namespace std::chrono_literals;
 using simtest::ControlPeer;
 using simtest::Frame;
 using simtest::Msg;
+using simtest::StreamPeer;
 
 class ControlTest : public ::testing::Test {
  protected:
@@ -356,6 +357,25 @@ TEST_F(ControlTest, ServesOneClientAtATime) {
     third = ControlPeer{};
     return third.Connect(sim_->control_port()) && third.OpenSession();
   }));
+}
+
+TEST_F(ControlTest, AClientThatClosesAndReconnectsAtOnceIsServed) {
+  // The old connection's close is queued ahead of the new connection; the
+  // server must see it rather than refuse the client as busy.
+  StartSim();
+  peer_.Close();
+  for (int i = 0; i < 50; ++i) {
+    ControlPeer c;
+    ASSERT_TRUE(c.Connect(sim_->control_port())) << "cycle " << i;
+    ASSERT_TRUE(c.OpenSession()) << "cycle " << i;
+    c.Close();
+  }
+  for (int i = 0; i < 20; ++i) {
+    StreamPeer st;
+    ASSERT_TRUE(st.Connect(sim_->stream_port())) << "cycle " << i;
+    EXPECT_FALSE(st.WaitClosed(100ms)) << "stream refused on cycle " << i;
+    st.Close();
+  }
 }
 
 }  // namespace
