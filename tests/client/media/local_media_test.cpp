@@ -3,6 +3,9 @@
 // the files a killed writer leaves behind.
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+
+#include <csignal>
 
 #include <atomic>
 #include <chrono>
@@ -357,6 +360,35 @@ TEST(LocalRecorder, CreationFailureRaisesItsEventAndEndsTheRecording) {
   rec.SetDirectory(dir / "ok");
   EXPECT_EQ(rec.Start(0), 0) << "a recorder ended by an error starts again";
   EXPECT_EQ(rec.Stop(), 0);
+}
+
+// Records into `dir` with a 64 KiB file-size limit; the exit code tells the
+// outcome (0: exactly one write-error event, no create error, recording ended).
+[[noreturn]] void RecordIntoFullDisk(const std::filesystem::path& dir) {
+  ::signal(SIGXFSZ, SIG_IGN);
+  rlimit limit{};
+  limit.rlim_cur = limit.rlim_max = 64 * 1024;
+  ::setrlimit(RLIMIT_FSIZE, &limit);
+  RecordingSink sink;
+  RcLocalRecorder rec(&sink);
+  rec.SetDirectory(dir);
+  if (rec.Start(0) != 0) std::_Exit(2);
+  Bytes video(10000, 7);
+  for (int i = 0; i < 20 && rec.IsRunning(); ++i) {
+    rec.AddVideo(video.data(), video.size(), nullptr, RecTime{});
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  if (!rdtest::WaitFor([&] { return sink.write_errors.load() >= 1 && !rec.IsRunning(); }))
+    std::_Exit(3);
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  std::_Exit(sink.write_errors.load() == 1 && sink.create_errors.load() == 0 ? 0 : 4);
+}
+
+TEST(LocalRecorderDeathTest, WriteFailureRaisesItsEventOnceAndEndsTheRecording) {
+  // A full disk, made by a file-size limit in a child process of its own.
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  rdtest::TempDir dir;
+  EXPECT_EXIT(RecordIntoFullDisk(dir.path()), ::testing::ExitedWithCode(0), "");
 }
 
 // --- Player ---------------------------------------------------------------
