@@ -93,7 +93,8 @@ void BM_StreamFourChannels(benchmark::State& state) {
         bytes += static_cast<std::size_t>(n);
       }
     }
-    const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+    const double wall =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
     const double cpu = (CpuSeconds(RUSAGE_SELF) - cpu0) - (CpuSeconds(RUSAGE_THREAD) - mine0);
     state.SetIterationTime(wall);
     state.counters["cpu_pct"] = 100.0 * cpu / wall;
@@ -104,7 +105,12 @@ void BM_StreamFourChannels(benchmark::State& state) {
     sim.Stop();
   }
 }
-BENCHMARK(BM_StreamFourChannels)->Arg(30)->Arg(120)->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);
+BENCHMARK(BM_StreamFourChannels)
+    ->Arg(30)
+    ->Arg(120)
+    ->Iterations(1)
+    ->UseManualTime()
+    ->Unit(benchmark::kSecond);
 
 void BM_MakeDisk(benchmark::State& state) {
   const auto path = std::filesystem::temp_directory_path() / "bench_dvrsim_make_disk.img";
@@ -121,7 +127,8 @@ void BM_MakeDisk(benchmark::State& state) {
       state.SkipWithError(err.c_str());
       return;
     }
-    const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+    const double wall =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
     state.counters["x_realtime"] = static_cast<double>(r.seconds) / wall;
   }
   std::filesystem::remove(path);

@@ -29,7 +29,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         int r = player.ReadNext();
         if (r == rd::RcLocalPlayer::kPause || r == 84 || r == 85) break;
         // Touch what a consumer reads.
-        volatile uint8_t sink = player.DataLength() > 0 ? player.Data()[player.DataLength() - 1] : 0;
+        volatile uint8_t sink =
+            player.DataLength() > 0 ? player.Data()[player.DataLength() - 1] : 0;
         (void)sink;
       }
     }

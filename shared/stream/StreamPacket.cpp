@@ -6,8 +6,12 @@
 namespace rd {
 
 RecTime RecTime::FromHeader(const uint8_t* header) {
-  return RecTime{static_cast<uint8_t>(header[0] & 0x7F), header[1], header[2],
-                 header[3],                              header[4], header[5]};
+  return RecTime{static_cast<uint8_t>(header[0] & 0x7F),
+                 header[1],
+                 header[2],
+                 header[3],
+                 header[4],
+                 header[5]};
 }
 
 void RecTime::ToHeader(uint8_t* header) const {

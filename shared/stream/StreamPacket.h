@@ -81,13 +81,17 @@ constexpr PacketKind ClassifyPacket(const uint8_t* header) {
 }
 
 // Nominal display time of a frame for a RateCode: (code + 1) / 30 s, in ms.
-constexpr double FrameIntervalMs(uint8_t rate_code) { return (rate_code + 1) * 1000.0 / 30.0; }
+constexpr double FrameIntervalMs(uint8_t rate_code) {
+  return (rate_code + 1) * 1000.0 / 30.0;
+}
 
 // Exchanges the two bytes of every 16-bit word in place (disk order <-> stream
 // order). An odd trailing byte is left alone.
 void PairSwap(uint8_t* data, std::size_t size);
 
 // Stream byte b of a packet read straight from a disk sector is at disk byte b ^ 1.
-constexpr std::size_t DiskOffsetOfStreamByte(std::size_t b) { return b ^ 1u; }
+constexpr std::size_t DiskOffsetOfStreamByte(std::size_t b) {
+  return b ^ 1u;
+}
 
 }  // namespace rd

@@ -416,9 +416,9 @@ TEST(StreamReceiverApi, ResetStreamStartsAfresh) {
   reused.Feed(g.bytes);
   const auto events = reused.sink.Events();
   const auto expected = fresh.sink.Events();  // without its connect
-  EXPECT_EQ(std::vector<std::string>(events.begin() + static_cast<std::ptrdiff_t>(before),
-                                     events.end()),
-            std::vector<std::string>(expected.begin() + 1, expected.end()));
+  EXPECT_EQ(
+      std::vector<std::string>(events.begin() + static_cast<std::ptrdiff_t>(before), events.end()),
+      std::vector<std::string>(expected.begin() + 1, expected.end()));
 }
 
 TEST(StreamReceiverApi, ResultCodes) {
