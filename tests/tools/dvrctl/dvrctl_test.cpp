@@ -110,6 +110,26 @@ TEST_F(DvrCtlTest, CaptureThenInspectAndPlayTheFile) {
   EXPECT_EQ(std::filesystem::file_size(bmp), 837174u);
 }
 
+TEST_F(DvrCtlTest, ExportAviWithAChosenCodecAndAnUnknownOne) {
+  StartSim();
+  const std::string avi = (dir / "clip.avi").string();
+  Result r = RunCtl(Args({"export-avi", "--seconds", "2", "--codec", "mjpeg", avi}));
+  ASSERT_EQ(r.status, 0) << r.err;
+  const auto bytes = rdtest::ReadFile(avi);
+  ASSERT_GT(bytes.size(), 12u);
+  const std::string head(bytes.begin(), bytes.end());
+  EXPECT_EQ(head.substr(0, 4), "RIFF");
+  EXPECT_EQ(head.substr(8, 4), "AVI ");
+  EXPECT_NE(head.find("MJPG"), std::string::npos) << "video stream is not MJPEG";
+  EXPECT_NE(head.find("01wb"), std::string::npos) << "no audio chunk";
+
+  const std::string bad = (dir / "bad.avi").string();
+  Result refused = RunCtl(Args({"export-avi", "--seconds", "1", "--codec", "no-such-codec", bad}));
+  EXPECT_NE(refused.status, 0);
+  EXPECT_NE(refused.err.find("AVI export failed (603)"), std::string::npos) << refused.err;
+  EXPECT_FALSE(std::filesystem::exists(bad));
+}
+
 TEST(DvrCtl, UsageErrors) {
   struct Case {
     std::vector<std::string> args;
