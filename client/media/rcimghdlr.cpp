@@ -48,7 +48,7 @@ RcImageHandler::~RcImageHandler() {
     if (display_thread_.joinable()) display_thread_.join();
     running_.store(false);
   }
-  decoder_.Close();
+  for (auto& d : decoders_) d.Close();
 }
 
 std::string RcImageHandler::TimeText(const RecTime& t) {
@@ -103,9 +103,11 @@ int RcImageHandler::Init(mjpeg::VideoStandard standard, DisplayTarget* target,
   const bool pal = standard == mjpeg::VideoStandard::kPal;
   display_height_ = pal ? 532 : 436;
   tile_height_ = pal ? 266 : 218;
-  decoder_.Close();
-  decoder_.Open(standard);
-  if (!decoder_.IsOpen()) return kBitmapFailed;
+  for (auto& d : decoders_) {
+    d.Close();
+    d.Open(standard);
+    if (!d.IsOpen()) return kBitmapFailed;
+  }
 
   // 256-colour output is drawn through the decoder's palette.
   palette_.fill(qRgb(0, 0, 0), 256);
@@ -276,7 +278,8 @@ int RcImageHandler::ShowFrame(DisplaySlot& slot, int channel) {
   // A software-quad frame of no channel CH1..CH4 has no tile to go to.
   if (soft_quad && channel > 3) return kOk;
 
-  const int status = decoder_.DecodeFrame(slot.frame.get(), slot.length, output_.get(), soft_quad);
+  const int status = decoders_[static_cast<std::size_t>(channel & 7)].DecodeFrame(
+      slot.frame.get(), slot.length, output_.get(), soft_quad);
   last_status_.store(status);
   // A frame the decoder rejects has no picture: the composite stays as it is.
   if (status != mjpeg::kStatusTrueColour && status != mjpeg::kStatusPalette) return kDrawFailed;

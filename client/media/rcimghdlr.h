@@ -89,8 +89,10 @@ class RcImageHandler {
   // User-interface thread, every 33 ms: OSD code and the DVR's play-speed byte.
   void Refresh(uint8_t osd_code, uint8_t play_speed);
 
-  void SetTrueColour(bool true_colour) { decoder_.SetTrueColour(true_colour); }
-  bool IsTrueColour() const { return decoder_.IsTrueColour(); }
+  void SetTrueColour(bool true_colour) {
+    for (auto& d : decoders_) d.SetTrueColour(true_colour);
+  }
+  bool IsTrueColour() const { return decoders_[0].IsTrueColour(); }
 
   // The AVI export the refresh feeds; null ends the feeding. The sink must
   // stay valid until it is replaced or cleared.
@@ -145,7 +147,12 @@ class RcImageHandler {
   // Composite (with the time text) into `bgr` as bottom-up rows of width * 3 bytes.
   void CaptureBottomUp(uint8_t* out, int width, int height, int bits);
 
-  mjpeg::MjpegDecoder decoder_;
+  // One decoder per channel code: a partial frame codes only what changed
+  // since the previous frame of the same camera, so each channel's frames
+  // must be decoded onto that channel's own planes. With one decoder for
+  // all, the frames of several cameras in one stream would paint over each
+  // other's pictures.
+  std::array<mjpeg::MjpegDecoder, 8> decoders_;
   QVector<QRgb> palette_;
   std::unique_ptr<uint8_t[]> output_;
   QFont font_;

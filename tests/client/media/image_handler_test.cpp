@@ -18,6 +18,7 @@
 #include "client/media/rcimghdlr.h"
 #include "shared/still/BmpFile.h"
 #include "support/TestSupport.h"
+#include "tools/common/MjpegEncoder.h"
 
 namespace rd {
 namespace {
@@ -236,6 +237,39 @@ TEST_F(ImageHandlerTest, SoftwareQuadPutsHalfSizeTilesAndNoDataTiles) {
   EXPECT_GT(WhitePixels(c, 0, 0, 50, 22), 20);
   EXPECT_GT(WhitePixels(c, 320, 0, 50, 22), 20);
   EXPECT_NE(Region(c, 0, 0, 50, 22), Region(c, 320, 0, 50, 22));
+}
+
+TEST_F(ImageHandlerTest, PartialFramesOfEachCameraBuildOnThatCamerasOwnPicture) {
+  // Two cameras in one stream, each coded against its own last picture: a
+  // partial frame of camera 1 changes one macroblock of camera 1's picture
+  // and must not bring in camera 2's.
+  Start();
+  const auto st = State(false, {1, 2});
+  auto flat = [](const Colour& c) {
+    YuvPicture p(VideoStandard::kNtsc);
+    std::fill(p.y.begin(), p.y.end(), c.y);
+    std::fill(p.cb.begin(), p.cb.end(), c.cb);
+    std::fill(p.cr.begin(), p.cr.end(), c.cr);
+    return p;
+  };
+  MjpegEncoder cam1, cam2;
+  auto bytes = [](std::span<const uint8_t> s) { return std::vector<uint8_t>(s.begin(), s.end()); };
+  Show(bytes(cam1.EncodeFull(flat(kRed), 0, 0)), st);
+  Show(bytes(cam2.EncodeFull(flat(kBlue), 0, 1)), st);
+  YuvPicture changed = flat(kRed);
+  for (int y = 0; y < 16; ++y)
+    for (int x = 0; x < 16; ++x) changed.y[static_cast<std::size_t>(y) * changed.width + x] = 200;
+  Show(bytes(cam1.EncodePartial(changed, 0, 0)), st);
+  ASSERT_EQ(cam1.coded_macroblocks(), 1);
+
+  const QImage c = handler.CompositeSnapshot();
+  auto near = [](QRgb a, QRgb b) {
+    return std::abs(qRed(a) - qRed(b)) <= 3 && std::abs(qGreen(a) - qGreen(b)) <= 3 &&
+           std::abs(qBlue(a) - qBlue(b)) <= 3;
+  };
+  EXPECT_TRUE(near(c.pixel(160, 109), kRed.rgb())) << "camera 1 shows another camera's picture";
+  EXPECT_TRUE(near(c.pixel(300, 200), kRed.rgb()));
+  EXPECT_TRUE(near(c.pixel(480, 109), kBlue.rgb()));
 }
 
 TEST_F(ImageHandlerTest, RejectedFrameLeavesTheCompositeAlone) {
