@@ -40,5 +40,5 @@ echo "== dvrctl watch --seconds $seconds"
 "${ctl[@]}" watch --seconds "$seconds"
 echo
 echo "== dvrctl snapshot"
-"${ctl[@]}" snapshot "$out/snapshot.bmp" >/dev/null
+"${ctl[@]}" snapshot --frames 8 "$out/snapshot.bmp" >/dev/null
 echo "Snapshot of the live picture: $(realpath "$out/snapshot.bmp")"

@@ -48,7 +48,7 @@ const char kUsage[] =
     "  set-schedule V0,...,V23   recording mode per hour (0..3)\n"
     "  watch --seconds N         a line per second: fps, Mbps, stream interval, channels\n"
     "  capture --seconds N [--dir D]   record the stream into a local .mys file\n"
-    "  snapshot FILE.bmp         the picture after the first frame was shown\n"
+    "  snapshot [--frames N] FILE.bmp  the picture after N frames (default 1) were shown\n"
     "  export-avi --seconds N [--codec NAME] FILE.avi\n"
     "\n"
     "Without a DVR:\n"
@@ -93,8 +93,9 @@ const std::map<std::string, std::string>& CommandHelp() {
        "dvrctl ... capture --seconds N [--dir D]\n"
        "  Records the live stream into a local .mys file (default folder stream_files).\n"},
       {"snapshot",
-       "dvrctl ... snapshot FILE.bmp\n  Saves the picture as a 24-bit bitmap once a frame was "
-       "shown.\n"},
+       "dvrctl ... snapshot [--frames N] FILE.bmp\n"
+       "  Saves the picture as a 24-bit bitmap once N frames (default 1) were shown;\n"
+       "  with four cameras, --frames 4 or more fills every tile of the quad.\n"},
       {"export-avi",
        "dvrctl ... export-avi --seconds N [--codec NAME] FILE.avi\n"
        "  Exports the picture and the audio as AVI (codec default: uncompressed).\n"},
@@ -510,6 +511,7 @@ int DvrCommand(const Global& g, const std::vector<std::string>& args, std::ostre
   if (cmd == "play") valued = {"--disk", "--from", "--event"};
   if (cmd == "watch" || cmd == "capture" || cmd == "export-avi")
     valued = {"--seconds", "--dir", "--codec"};
+  if (cmd == "snapshot") valued = {"--frames"};
   if (!SplitArgs(args, 1, valued, &ca, err)) return kExitUsage;
   if (ca.help) return out << CommandHelp().at(cmd), kExitOk;
   long secs = 0;
@@ -517,6 +519,10 @@ int DvrCommand(const Global& g, const std::vector<std::string>& args, std::ostre
     if (!ca.opts.count("--seconds") || !ParseInt(ca.opts["--seconds"], 1, 86400, &secs))
       return err << CommandHelp().at(cmd), kExitUsage;
   }
+  long snapshot_frames = 1;
+  if (cmd == "snapshot" && ca.opts.count("--frames") &&
+      !ParseInt(ca.opts["--frames"], 1, 1000, &snapshot_frames))
+    return err << CommandHelp().at(cmd), kExitUsage;
   // Validate everything before connecting.
   DvrTime when{};
   uint8_t disk = 0;
@@ -746,7 +752,8 @@ int DvrCommand(const Global& g, const std::vector<std::string>& args, std::ostre
     return run.event_seen() ? kExitEvent : kExitOk;
   }
   if (cmd == "snapshot") {
-    if (!run.Pump(seconds(20), [&] { return m.ImageHandler().FramesHandled() > 0; }))
+    const auto wanted = static_cast<uint64_t>(snapshot_frames);
+    if (!run.Pump(seconds(20), [&] { return m.ImageHandler().FramesHandled() >= wanted; }))
       return event_or_fail("no frame arrived");
     if (m.SaveBitmap(ca.plain[0]) != 0)
       return err << "dvrctl: cannot write " << ca.plain[0] << "\n", kExitFailed;

@@ -110,6 +110,26 @@ TEST_F(DvrCtlTest, CaptureThenInspectAndPlayTheFile) {
   EXPECT_EQ(std::filesystem::file_size(bmp), 837174u);
 }
 
+TEST_F(DvrCtlTest, SnapshotAfterEnoughFramesFillsEveryQuadTile) {
+  StartSim();
+  const std::string bmp = (dir / "quad.bmp").string();
+  Result r = RunCtl(Args({"snapshot", "--frames", "8", bmp}));
+  ASSERT_EQ(r.status, 0) << r.err;
+  const auto b = rdtest::ReadFile(bmp);
+  ASSERT_EQ(b.size(), 837174u);
+  // 640 x 436, bottom-up BGR rows from byte 54; four 320 x 218 tiles.
+  for (int tile = 0; tile < 4; ++tile) {
+    const int x0 = (tile % 2) * 320, top = (tile / 2) * 218;
+    uint64_t sum = 0;
+    for (int y = top + 40; y < top + 180; y += 7)
+      for (int x = x0 + 20; x < x0 + 300; x += 7) {
+        const std::size_t at = 54 + static_cast<std::size_t>(435 - y) * 1920 + x * 3;
+        sum += b[at] + b[at + 1] + b[at + 2];
+      }
+    EXPECT_GT(sum, 20u * 40 * 3 * 30) << "tile " << tile + 1 << " is (nearly) black";
+  }
+}
+
 TEST_F(DvrCtlTest, ExportAviWithAChosenCodecAndAnUnknownOne) {
   StartSim();
   const std::string avi = (dir / "clip.avi").string();
