@@ -370,6 +370,10 @@ TEST_F(ControlTest, AClientThatClosesAndReconnectsAtOnceIsServed) {
     ASSERT_TRUE(c.OpenSession()) << "cycle " << i;
     c.Close();
   }
+  // The stream connection lives as long as a session: reconnect it under one.
+  ControlPeer session;
+  ASSERT_TRUE(session.Connect(sim_->control_port()));
+  ASSERT_TRUE(session.OpenSession());
   for (int i = 0; i < 20; ++i) {
     StreamPeer st;
     ASSERT_TRUE(st.Connect(sim_->stream_port())) << "cycle " << i;
