@@ -64,14 +64,17 @@ int AcceptOne(int listen_fd) {
   return fd;
 }
 
-// True when the peer of a connected socket has closed or reset it, or
-// has bytes waiting (which may end in its close). Used before refusing a new
-// client as busy: a client that closes and reconnects at once has its close
-// queued ahead of the new connection, and must not find itself refused.
-bool PeerActivity(int fd) {
-  pollfd p{fd, static_cast<short>(POLLIN | POLLRDHUP), 0};
-  return ::poll(&p, 1, 0) > 0 && (p.revents & (POLLIN | POLLRDHUP | POLLHUP | POLLERR)) != 0;
+// The events pending on a socket now, without waiting.
+short PollNow(int fd, short events) {
+  pollfd p{fd, events, 0};
+  return ::poll(&p, 1, 0) > 0 ? p.revents : 0;
 }
+
+// A client that closes and reconnects at once has its close queued ahead of
+// the new connection: before refusing the new one as busy, the server looks
+// for the current client's hang-up (and, on the control connection, reads
+// what it sent before it).
+constexpr short kHangUp = POLLRDHUP | POLLHUP | POLLERR;
 
 RecTime RecTimeFromSeconds(int64_t s) {
   time_t t = static_cast<time_t>(s);
@@ -367,7 +370,8 @@ void DvrSim::AcceptControl() {
   int fd = AcceptOne(control_listen_);
   if (fd < 0) return;
   // Take in what the current client sent before deciding it is still there.
-  for (int i = 0; i < 256 && conn_.fd >= 0 && PeerActivity(conn_.fd); ++i) ReadControl();
+  for (int i = 0; i < 256 && conn_.fd >= 0 && PollNow(conn_.fd, POLLIN | POLLRDHUP) != 0; ++i)
+    ReadControl();
   if (conn_.fd >= 0) {
     log_.Note("control connection refused: a client is connected");
     ::close(fd);
@@ -932,11 +936,8 @@ void DvrSim::OnChunk(const uint8_t* chunk, bool video) {
 void DvrSim::AcceptStream() {
   int fd = AcceptOne(stream_listen_);
   if (fd < 0) return;
-  if (stream_fd_ >= 0) {
-    pollfd p{stream_fd_, POLLRDHUP, 0};
-    if (::poll(&p, 1, 0) > 0 && (p.revents & (POLLRDHUP | POLLHUP | POLLERR)) != 0)
-      CloseStream("peer closed");
-  }
+  if (stream_fd_ >= 0 && (PollNow(stream_fd_, POLLRDHUP) & kHangUp) != 0)
+    CloseStream("peer closed");
   if (stream_fd_ >= 0) {
     log_.Note("stream connection refused: a client is connected");
     ::close(fd);
