@@ -155,7 +155,9 @@ TEST_F(StreamTest, PlaybackCarriesTheRecordedPicturesWithTheirTimes) {
   ASSERT_TRUE(r && r->type == rdcp::kTimeChanged);
   r = control_.Request(rdcp::kStartRecording);
   ASSERT_TRUE(r && r->type == rdcp::kRecordingStarted);
-  ASSERT_TRUE(rdtest::WaitFor([&] { return sim_->frames_recorded() >= 75; }, 10s));
+  // Six seconds (03:04:05 to about 03:04:11): every camera's 16th frame is a
+  // full one, so backward play from 03:04:09 has several full frames to show.
+  ASSERT_TRUE(rdtest::WaitFor([&] { return sim_->frames_recorded() >= 180; }, 15s));
   r = control_.Request(rdcp::kStopRecording);
   ASSERT_TRUE(r && r->type == rdcp::kRecordingStopped);
   r = control_.Request(rdcp::kSetTime, {0, 0, 12, 1, 6, 25});  // later: 2025-06-01
@@ -192,7 +194,7 @@ TEST_F(StreamTest, PlaybackCarriesTheRecordedPicturesWithTheirTimes) {
     }
   }
   // Backward play from near the end: full frames only, going back in time.
-  r = control_.Request(rdcp::kPlay, {0, 7, 4, 3, 2, 1, 24});  // from 03:04:07
+  r = control_.Request(rdcp::kPlay, {0, 9, 4, 3, 2, 1, 24});  // from 03:04:09
   ASSERT_TRUE(r && r->type == rdcp::kPlayAccepted);
   r = control_.Request(rdcp::kRewind);
   ASSERT_TRUE(r && r->type == rdcp::kRewindAccepted);
