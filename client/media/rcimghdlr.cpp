@@ -318,10 +318,9 @@ void RcImageHandler::Refresh(uint8_t osd_code, uint8_t play_speed) {
   DrawOutlined(overlay_, kWidth - kTimeTextRight, ty, QString::fromStdString(TimeText(time)));
   const std::string osd = OsdText(osd_code, play_speed);
   if (!osd.empty()) DrawOutlined(overlay_, 1, ty, QString::fromStdString(osd));
-  {
-    std::lock_guard lock(composite_lock_);
-    target_->Present(overlay_);
-  }
+  // The overlay belongs to this thread: it is presented outside the composite
+  // lock, so a target may take a snapshot or save a bitmap from its paint.
+  target_->Present(overlay_);
 
   std::lock_guard alock(avi_mu_);
   if (avi_ != nullptr) {

@@ -31,7 +31,10 @@
 namespace rd {
 
 // Where the refreshed picture goes: the video area of a window (or a test).
-// Present runs on the thread that calls Refresh.
+// Present runs on the thread that calls Refresh, with no lock of the handler
+// held. The picture is the handler's own surface and is valid for the call
+// only: a target that keeps it copies the pixels into a surface of its own
+// (a shallow QImage copy would make the next refresh allocate a new surface).
 class DisplayTarget {
  public:
   virtual ~DisplayTarget() = default;
