@@ -237,6 +237,7 @@ void RcCtrlMain::Connect(const std::string& ip, const uint8_t password[6]) {
   }
   std::memcpy(password_, password, 6);
   connect_started_ms_.store(NowMs());
+  close_session_sent_.store(false);
   SendAll(rcmsg::kCtrlConnecting, 0, reinterpret_cast<intptr_t>(address_.c_str()));
   state_.store(rcstate::kCtrlConnecting);
   // The old session's threads are stopped before a new one is made.
@@ -250,7 +251,10 @@ void RcCtrlMain::Connect(const std::string& ip, const uint8_t password[6]) {
   if (result != 0) OnCtrlConnect(result);
 }
 
+// The DVR hears that the client leaves before the connection closes
+// (CloseSession is written at once, not through the send ring).
 void RcCtrlMain::DisconnectControl() {
+  SendCloseSession();
   StopAndDelete(session_mu_, session_, [](RdcpSession& s) { return s.IsStarted(); });
   state_.store(rcstate::kIdle);
 }
@@ -272,6 +276,12 @@ void RcCtrlMain::ConnectStream(const std::string& ip, uint16_t port) {
     if (result == 0) result = stream_->SetRemote(ip.c_str(), port);
   }
   if (result != 0) OnStreamConnect(result);
+}
+
+void RcCtrlMain::SendCloseSession() {
+  WithSession([this](RdcpSession& s) {
+    if (s.IsConnected() && !close_session_sent_.exchange(true)) s.CloseSession();
+  });
 }
 
 void RcCtrlMain::DisconnectStream() {
@@ -421,11 +431,7 @@ std::vector<std::string> RcCtrlMain::RecordingFiles() const {
 
 void RcCtrlMain::PostEvent(int code, intptr_t param) {
   PostAll(rcmsg::kEventBroadcast, static_cast<uintptr_t>(code), param);
-  if (code >= rcevent::kShutdown && code <= rcevent::kStreamError) {
-    WithSession([](RdcpSession& s) {
-      if (s.IsConnected()) s.CloseSession();
-    });
-  }
+  if (code >= rcevent::kShutdown && code <= rcevent::kStreamError) SendCloseSession();
   if (code >= rcevent::kNotFound && code <= rcevent::kStreamError)
     PostMain(rcmsg::kConnectionEvent, static_cast<uintptr_t>(code), param);
 }

@@ -170,6 +170,7 @@ class RcCtrlMain : public EngineEvents, public AudioOwner {
   uint16_t ControlPort() const { return control_port_; }
   uint16_t StreamPort() const { return stream_port_; }
   void Connect(const std::string& ip, const uint8_t password[6]);
+  // Sends CloseSession while connected, then stops and deletes the session.
   void DisconnectControl();
   void ConnectStream(const std::string& ip, uint16_t port);
   void DisconnectStream();
@@ -365,6 +366,8 @@ class RcCtrlMain : public EngineEvents, public AudioOwner {
   template <typename Request>
   void ChangeDvrPlay(Request&& request, bool restart_audio);
   void SetAudioFlagBit(uint8_t bit, bool on);
+  // CloseSession once per session, while the control connection is up.
+  void SendCloseSession();
 
   // --- constant after construction
   const std::thread::id ui_thread_;
@@ -419,6 +422,7 @@ class RcCtrlMain : public EngineEvents, public AudioOwner {
   std::atomic<uint32_t> local_playback_active_{0};
   std::atomic<bool> filter_change_pending_{false};
   std::atomic<int64_t> connect_started_ms_{0};
+  std::atomic<bool> close_session_sent_{false};
 };
 
 }  // namespace rd

@@ -118,6 +118,10 @@ class RcImageHandler {
 
   // Frames the display thread has handled (shown or rejected by the decoder).
   uint64_t FramesHandled() const { return frames_handled_.load(); }
+  // Frames painted into the composite, and the channel codes (bit n = code n)
+  // painted at least once since Init.
+  uint64_t FramesShown() const { return frames_shown_.load(); }
+  uint8_t ChannelsShown() const { return channels_shown_.load(); }
   int LastDecodeStatus() const { return last_status_.load(); }
   RecTime LastFrameTime() const;
   // A copy of the composite picture (640 x display height).
@@ -156,6 +160,9 @@ class RcImageHandler {
   // all, the frames of several cameras in one stream would paint over each
   // other's pictures.
   std::array<mjpeg::MjpegDecoder, 8> decoders_;
+  // Per channel code: its decoder holds the channel's previous frame, so a
+  // partial frame may be shown (cleared by every frame that is dropped).
+  std::array<std::atomic<bool>, 8> synced_{};
   QVector<QRgb> palette_;
   std::unique_ptr<uint8_t[]> output_;
   QFont font_;
@@ -193,6 +200,8 @@ class RcImageHandler {
   std::condition_variable wake_cv_;
   std::thread display_thread_;
   std::atomic<uint64_t> frames_handled_{0};
+  std::atomic<uint64_t> frames_shown_{0};
+  std::atomic<uint8_t> channels_shown_{0};
   std::atomic<int> last_status_{0};
 
   LatencyProbe latency_probe_;

@@ -85,8 +85,9 @@ class RdclientDlg : public QDialog {
   // Close Window, Escape, the title-bar close and SIGINT/SIGTERM.
   void CloseWindow();
 
-  // The window message handler (also reachable directly by tests).
+  // The window message and timer handlers (also reachable directly by tests).
   void OnMessage(uint32_t message, uintptr_t wparam, intptr_t lparam);
+  void OnTimer(int id);
 
  protected:
   void reject() override;  // Escape and Close Window
@@ -96,7 +97,6 @@ class RdclientDlg : public QDialog {
  private:
   void BuildWindow();
   void Initialise();
-  void OnTimer(int id);
   void ApplyDisplay();
   void SetConnectButton(const QString& text);
   // The teardown of a connection event; `code` 7 shows no box.

@@ -94,8 +94,8 @@ const std::map<std::string, std::string>& CommandHelp() {
        "  Records the live stream into a local .mys file (default folder stream_files).\n"},
       {"snapshot",
        "dvrctl ... snapshot [--frames N] FILE.bmp\n"
-       "  Saves the picture as a 24-bit bitmap once N frames (default 1) were shown;\n"
-       "  with four cameras, --frames 4 or more fills every tile of the quad.\n"},
+       "  Saves the picture as a 24-bit bitmap once N frames (default 1) were shown\n"
+       "  and every channel of the stream has its picture.\n"},
       {"export-avi",
        "dvrctl ... export-avi --seconds N [--codec NAME] FILE.avi\n"
        "  Exports the picture and the audio as AVI (codec default: uncompressed).\n"},
@@ -753,7 +753,17 @@ int DvrCommand(const Global& g, const std::vector<std::string>& args, std::ostre
   }
   if (cmd == "snapshot") {
     const auto wanted = static_cast<uint64_t>(snapshot_frames);
-    if (!run.Pump(seconds(20), [&] { return m.ImageHandler().FramesHandled() >= wanted; }))
+    // A channel shows its first picture with its first full frame.
+    auto every_channel_shown = [&] {
+      const ChannelDisplayState present = m.ChannelsPresent();
+      uint8_t need = present.quad != 0 ? 0x10 : 0;
+      for (int i = 0; i < 4 && present.quad == 0; ++i)
+        if (present.channel[i] != 0) need = static_cast<uint8_t>(need | (1u << i));
+      return (m.ImageHandler().ChannelsShown() & need) == need;
+    };
+    if (!run.Pump(seconds(20), [&] {
+          return m.ImageHandler().FramesShown() >= wanted && every_channel_shown();
+        }))
       return event_or_fail("no frame arrived");
     if (m.SaveBitmap(ca.plain[0]) != 0)
       return err << "dvrctl: cannot write " << ca.plain[0] << "\n", kExitFailed;

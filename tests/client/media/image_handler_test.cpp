@@ -499,3 +499,47 @@ TEST(ImageHandlerTexts, OsdTextTable) {
 
 }  // namespace
 }  // namespace rd
+
+namespace rd {
+namespace {
+
+// A partial frame codes only what changed since its channel's previous
+// frame: one that follows a missed frame of its channel waits for the next
+// full frame instead of painting over a picture it was not made for.
+TEST_F(ImageHandlerTest, PartialFrameAfterAMissedFrameWaitsForAFullOne) {
+  Start();
+  auto flat = [](const Colour& c) {
+    YuvPicture p(VideoStandard::kNtsc);
+    std::fill(p.y.begin(), p.y.end(), c.y);
+    std::fill(p.cb.begin(), p.cb.end(), c.cb);
+    std::fill(p.cr.begin(), p.cr.end(), c.cr);
+    return p;
+  };
+  auto bytes = [](std::span<const uint8_t> s) { return std::vector<uint8_t>(s.begin(), s.end()); };
+  MjpegEncoder cam1, cam2;
+  cam1.EncodeFull(flat(kGrey), 0, 0);  // a full frame the handler never got
+  const QImage black = handler.CompositeSnapshot();
+  Show(bytes(cam1.EncodePartial(flat(kRed), 0, 0)), State(false, {1}));
+  EXPECT_EQ(handler.FramesShown(), 0u) << "nothing before the channel's first full frame";
+  EXPECT_EQ(handler.CompositeSnapshot(), black);
+  Show(bytes(cam1.EncodeFull(flat(kGrey), 0, 0)), State(false, {1}));
+  Show(bytes(cam1.EncodePartial(flat(kRed), 0, 0)), State(false, {1}));
+  EXPECT_EQ(handler.FramesShown(), 2u);
+  EXPECT_NEAR(qRed(handler.CompositeSnapshot().pixel(320, 218)), qRed(kRed.rgb()), 3);
+  EXPECT_EQ(handler.ChannelsShown(), 0x01);
+
+  // Round control refuses a second CH1 frame in a software quad: CH1 has
+  // missed a frame, so its next partial frame is not shown.
+  const auto quad = State(false, {1, 2});
+  Show(bytes(cam1.EncodeFull(flat(kGreen), 0, 0)), quad);
+  const auto refused = bytes(cam1.EncodePartial(flat(kBlue), 0, 0));
+  ASSERT_EQ(handler.QueueFrame(refused.data(), refused.size(), quad, {}), 0);
+  Show(bytes(cam2.EncodeFull(flat(kBlue), 0, 1)), quad);  // ends the round
+  const uint64_t shown = handler.FramesShown();
+  Show(bytes(cam1.EncodePartial(flat(kRed), 0, 0)), quad);
+  EXPECT_EQ(handler.FramesShown(), shown);
+  EXPECT_EQ(handler.ChannelsShown(), 0x03);
+}
+
+}  // namespace
+}  // namespace rd
