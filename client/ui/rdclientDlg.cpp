@@ -71,10 +71,11 @@ RdclientDlg::RdclientDlg(Options options, QWidget* parent)
 
 RdclientDlg::~RdclientDlg() {
   if (!closed_) CloseWindow();
-  // Dialogs still alive (a statistics dialog waiting for its deferred delete)
-  // go before the control main they use.
+  // Dialogs still alive (a statistics dialog that is forgotten but waits for
+  // its deferred delete) go before the control main they use.
   delete dvr_mgr_.data();
   delete stat_.data();
+  for (QDialog* d : findChildren<QDialog*>(Qt::FindDirectChildrenOnly)) delete d;
   if (video_->IsFullScreen()) video_->ToggleFullScreen();
   timers_.StopAll();
   main_.UnregisterWindow(&port_);

@@ -175,7 +175,9 @@ TEST(RdclientEndToEnd, ConnectsAndShowsFourChannelsUnderXvfb) {
       {program, "--connect", "127.0.0.1", "--password", "123456", "--control-port",
        std::to_string(dvr.control_port()), "--stream-port", std::to_string(dvr.stream_port())},
       {"DISPLAY=" + x.display(), "QT_QPA_PLATFORM=xcb", "RD_UI_LOG=" + log.string(),
-       "RD_AUDIO_DEVICE=null"});
+       "RD_AUDIO_DEVICE=null",
+       // Sanitizer builds: the X11 platform's D-Bus library keeps memory.
+       "LSAN_OPTIONS=suppressions=" + std::string(RD_SOURCE_DIR) + "/tests/support/lsan.supp"});
   ASSERT_GT(client.pid(), 0);
   std::optional<WindowLine> w;
   ASSERT_TRUE(rdtest::WaitFor([&] { return (w = WindowOpened(log)).has_value(); }, 20s))
