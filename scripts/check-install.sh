@@ -155,6 +155,15 @@ for entry in "${entries[@]}"; do
   fi
 done
 
+# MIME packages: the shared MIME database must build from them.
+mime_packages=("$usr"/share/mime/packages/*.xml)
+if [ -e "${mime_packages[0]}" ]; then
+  mkdir -p "$scratch/mime/packages"
+  cp "${mime_packages[@]}" "$scratch/mime/packages/"
+  out=$(XDG_DATA_DIRS=$scratch update-mime-database "$scratch/mime" 2>&1) && [ -z "$out" ] ||
+    fail "update-mime-database on usr/share/mime/packages: $out"
+fi
+
 if [ ${#entries[@]} -gt 0 ]; then
   out=$(appstreamcli validate-tree --no-net --no-color "$root" 2>&1) ||
     fail "appstreamcli validate-tree: $out"
