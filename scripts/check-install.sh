@@ -103,7 +103,8 @@ for p in "${programs[@]}"; do
   grep -q "^ *$p - " <<<"$text" || fail "man $p: the NAME line does not start with '$p - '"
   while read -r option; do
     [ -n "$option" ] || continue
-    grep -qF -- "$option" <<<"$text" || fail "man $p does not mention $option (listed by its help)"
+    grep -qE -- "(^|[^a-z0-9-])$option([^a-z0-9-]|\$)" <<<"$text" ||
+      fail "man $p does not mention $option (listed by its help)"
   done < <(grep -oE -- '--[a-z0-9][a-z0-9-]*' "$scratch/help.$p" | sort -u)
 done
 
