@@ -456,7 +456,9 @@ TEST_F(CtrlMainTest, SessionEndMessageIsBroadcastWithoutEvent) {
     }
     // The session end raises no connection event of its own; the recorder
     // ends the stream with the session, so a stream close may follow.
-    if (m.msg == rcmsg::kConnectionEvent) EXPECT_EQ(m.w, uintptr_t{rcevent::kStreamClosed});
+    if (m.msg == rcmsg::kConnectionEvent) {
+      EXPECT_EQ(m.w, uintptr_t{rcevent::kStreamClosed});
+    }
   }
   TearDownConnections();
 }
