@@ -53,12 +53,12 @@ class ControlStates {
 enum class BoxIcon : uint8_t { kStop, kExclamation, kInformation, kQuestion };
 
 // One message box to show, modally, with an OK button.
-struct BoxSpec {
+struct BoxMessage {
   std::string caption;
   std::string text;
   BoxIcon icon = BoxIcon::kStop;
 
-  friend bool operator==(const BoxSpec&, const BoxSpec&) = default;
+  friend bool operator==(const BoxMessage&, const BoxMessage&) = default;
 };
 
 // printf into a std::string (the dialogs' texts are printf formats).

@@ -251,10 +251,10 @@ DvrMgrModel::UpdateResult DvrMgrModel::Update(bool connected) {
     return result;
   }
   if (!connected) {
-    result.steps.push_back(BoxSpec{kCaption,
-                                   "The connection to the DVR is closed\n"
-                                   "The settings were not sent",
-                                   BoxIcon::kStop});
+    result.steps.push_back(BoxMessage{kCaption,
+                                      "The connection to the DVR is closed\n"
+                                      "The settings were not sent",
+                                      BoxIcon::kStop});
     controls_[id::kUpdate].enabled = false;
     return result;
   }
@@ -266,18 +266,19 @@ DvrMgrModel::UpdateResult DvrMgrModel::Update(bool connected) {
         TimeFromSelection({Selected(id::kYear), Selected(id::kMonth), Selected(id::kDay),
                            Selected(id::kHour), Selected(id::kMinute), Selected(id::kSecond)});
     if (!t) {
-      result.steps.push_back(BoxSpec{"DVR Time Input Error",
-                                     "The DVR time is not complete\n"
-                                     "Please choose the year, month, day, hour, minute and second",
-                                     BoxIcon::kStop});
+      result.steps.push_back(
+          BoxMessage{"DVR Time Input Error",
+                     "The DVR time is not complete\n"
+                     "Please choose the year, month, day, hour, minute and second",
+                     BoxIcon::kStop});
       return result;
     }
     if (!DateExists(*t)) {
       result.steps.push_back(
-          BoxSpec{"DVR Time Input Error",
-                  Format("The date 20%02u/%02u/%02u does not exist\nPlease check again", t->year,
-                         t->month, t->day),
-                  BoxIcon::kStop});
+          BoxMessage{"DVR Time Input Error",
+                     Format("The date 20%02u/%02u/%02u does not exist\nPlease check again", t->year,
+                            t->month, t->day),
+                     BoxIcon::kStop});
       return result;
     }
     time = *t;
@@ -302,10 +303,10 @@ DvrMgrModel::UpdateResult DvrMgrModel::Update(bool connected) {
   if (changed_[kRecordItem]) {
     const uint8_t mask = Mask(id::kRecord);
     if (mask == 0)
-      result.steps.push_back(BoxSpec{"Channel setting change notification",
-                                     "You have turned off all 4 channels\n"
-                                     "Display area will not be updated",
-                                     BoxIcon::kStop});
+      result.steps.push_back(BoxMessage{"Channel setting change notification",
+                                        "You have turned off all 4 channels\n"
+                                        "Display area will not be updated",
+                                        BoxIcon::kStop});
     send(DvrRequest::Value(DvrRequestKind::kRecordChannels, mask));
     ChannelDisplayState wanted;
     for (int c = 0; c < 4; ++c) wanted.channel[c] = controls_.at(id::kRecord[c]).checked() ? 1 : 0;

@@ -143,10 +143,10 @@ std::vector<DvrRequest> RequestsOf(const std::vector<DialogStep>& steps) {
   return out;
 }
 
-std::vector<BoxSpec> BoxesOf(const std::vector<DialogStep>& steps) {
-  std::vector<BoxSpec> out;
+std::vector<BoxMessage> BoxesOf(const std::vector<DialogStep>& steps) {
+  std::vector<BoxMessage> out;
   for (const DialogStep& s : steps)
-    if (const auto* b = std::get_if<BoxSpec>(&s)) out.push_back(*b);
+    if (const auto* b = std::get_if<BoxMessage>(&s)) out.push_back(*b);
   return out;
 }
 

@@ -76,9 +76,9 @@ class DvrRequestSink {
 void Apply(const DvrRequest& request, DvrRequestSink& sink);
 
 // A step of a dialog's action: a request to send or a message box to show.
-using DialogStep = std::variant<DvrRequest, BoxSpec>;
+using DialogStep = std::variant<DvrRequest, BoxMessage>;
 
 std::vector<DvrRequest> RequestsOf(const std::vector<DialogStep>& steps);
-std::vector<BoxSpec> BoxesOf(const std::vector<DialogStep>& steps);
+std::vector<BoxMessage> BoxesOf(const std::vector<DialogStep>& steps);
 
 }  // namespace rd::ui

@@ -157,26 +157,26 @@ PlayDialogModel::Outcome PlayDialogModel::TimedPlay(int disk) {
       TimeFromSelection({sel(0), sel(1), sel(2), sel(3), sel(4), sel(5)});
   Outcome out;
   if (!t) {
-    out.box = BoxSpec{caption,
-                      "The start time is not complete\n"
-                      "Please choose the year, month, day, hour, minute and second",
-                      BoxIcon::kStop};
+    out.box = BoxMessage{caption,
+                         "The start time is not complete\n"
+                         "Please choose the year, month, day, hour, minute and second",
+                         BoxIcon::kStop};
     return out;
   }
   if (!DateExists(*t)) {
-    out.box = BoxSpec{caption,
-                      Format("The date 20%02u/%02u/%02u does not exist\nPlease check again",
-                             t->year, t->month, t->day),
-                      BoxIcon::kStop};
+    out.box = BoxMessage{caption,
+                         Format("The date 20%02u/%02u/%02u does not exist\nPlease check again",
+                                t->year, t->month, t->day),
+                         BoxIcon::kStop};
     return out;
   }
   const uint64_t key = TimeKey(*t);
   const Range& r = ranges_[disk];
   if (!r.present || key < r.start_key || key > r.end_key) {
-    out.box = BoxSpec{caption,
-                      "The specified time is out of scope\nYou have chosed " + TimeText(*t) +
-                          "\nas a start time.\nPlease check again",
-                      BoxIcon::kStop};
+    out.box = BoxMessage{caption,
+                         "The specified time is out of scope\nYou have chosed " + TimeText(*t) +
+                             "\nas a start time.\nPlease check again",
+                         BoxIcon::kStop};
     return out;
   }
   result_.timed = true;

@@ -59,7 +59,7 @@ class PlayDialogModel {
   // A start-button press or a double-click: a box to show, and whether the
   // dialog closes with OK.
   struct Outcome {
-    std::optional<BoxSpec> box;
+    std::optional<BoxMessage> box;
     bool accept = false;
   };
 

@@ -331,10 +331,10 @@ TEST(DvrMgrModel, AllRecordChannelsOffShowsTheNoticeThenSendsTheMasks) {
   EXPECT_TRUE(r.close);
   ASSERT_EQ(r.steps.size(), 4u);
   EXPECT_EQ(std::get<DvrRequest>(r.steps[0]), DvrRequest::Value(K::kInputChannels, 0x07));
-  EXPECT_EQ(std::get<BoxSpec>(r.steps[1]),
-            (BoxSpec{"Channel setting change notification",
-                     "You have turned off all 4 channels\nDisplay area will not be updated",
-                     BoxIcon::kStop}));
+  EXPECT_EQ(std::get<BoxMessage>(r.steps[1]),
+            (BoxMessage{"Channel setting change notification",
+                        "You have turned off all 4 channels\nDisplay area will not be updated",
+                        BoxIcon::kStop}));
   EXPECT_EQ(std::get<DvrRequest>(r.steps[2]), DvrRequest::Value(K::kRecordChannels, 0));
   EXPECT_EQ(std::get<DvrRequest>(r.steps[3]), DvrRequest::ChannelFilter(Channels(0, 0, 0, 0)));
 }
@@ -484,8 +484,9 @@ TEST(DvrMgrModel, ATimeTheCalendarLacksOrThatIsIncompleteIsRefused) {
     const DvrMgrModel::UpdateResult r = m.Update(true);
     EXPECT_FALSE(r.close);
     EXPECT_TRUE(RequestsOf(r.steps).empty()) << "nothing is sent, not even the quality";
-    EXPECT_EQ(BoxesOf(r.steps),
-              (std::vector<BoxSpec>{BoxSpec{"DVR Time Input Error", c.text, BoxIcon::kStop}}));
+    EXPECT_EQ(
+        BoxesOf(r.steps),
+        (std::vector<BoxMessage>{BoxMessage{"DVR Time Input Error", c.text, BoxIcon::kStop}}));
   }
   // 29 February of a leap year is a day.
   DvrMgrSource s = Connected();
@@ -501,10 +502,11 @@ TEST(DvrMgrModel, UpdateAfterTheSessionIsGoneSaysSo) {
   const DvrMgrModel::UpdateResult r = m.Update(false);
   EXPECT_FALSE(r.close);
   EXPECT_TRUE(RequestsOf(r.steps).empty());
-  EXPECT_EQ(BoxesOf(r.steps), (std::vector<BoxSpec>{BoxSpec{"Remote DVR Control Panel",
-                                                            "The connection to the DVR is closed\n"
-                                                            "The settings were not sent",
-                                                            BoxIcon::kStop}}));
+  EXPECT_EQ(BoxesOf(r.steps),
+            (std::vector<BoxMessage>{BoxMessage{"Remote DVR Control Panel",
+                                                "The connection to the DVR is closed\n"
+                                                "The settings were not sent",
+                                                BoxIcon::kStop}}));
   EXPECT_FALSE(m.Controls().at(id::kUpdate).enabled);
 }
 

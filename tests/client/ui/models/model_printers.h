@@ -12,7 +12,7 @@ inline void PrintTo(const DvrRequest& r, std::ostream* os) {
   *os << Describe(r);
 }
 
-inline void PrintTo(const BoxSpec& b, std::ostream* os) {
+inline void PrintTo(const BoxMessage& b, std::ostream* os) {
   *os << "box{" << b.caption << " | " << b.text << " | " << static_cast<int>(b.icon) << "}";
 }
 

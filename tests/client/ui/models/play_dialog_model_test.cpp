@@ -193,8 +193,8 @@ TEST(PlayDialogModel, ADateTheCalendarLacksIsRefused) {
   EXPECT_FALSE(out.accept);
   ASSERT_TRUE(out.box.has_value());
   EXPECT_EQ(*out.box,
-            (BoxSpec{"Play Time Input Error",
-                     "The date 2024/02/31 does not exist\nPlease check again", BoxIcon::kStop}));
+            (BoxMessage{"Play Time Input Error",
+                        "The date 2024/02/31 does not exist\nPlease check again", BoxIcon::kStop}));
 }
 
 TEST(PlayDialogModel, KeysDoNotWrapAroundForLargeYearBytes) {
