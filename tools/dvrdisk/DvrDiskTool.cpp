@@ -9,6 +9,7 @@
 #include "player/disk/DvrDisk.h"
 #include "player/disk/RecordingIndex.h"
 #include "player/playback/ChunkLoader.h"
+#include "rd/Version.h"
 #include "tools/dvrdisk/DiskExport.h"
 
 namespace rd::dvrdisk {
@@ -68,6 +69,7 @@ struct Options {
   std::optional<std::string> bmp, avi;
   std::string codec = "uncompressed";
   bool help = false;
+  bool version = false;
 };
 
 bool ParseUnsigned(const std::string& text, uint64_t* value) {
@@ -93,6 +95,8 @@ std::string ParseOptions(const std::vector<std::string>& args, Options* o) {
     std::string v;
     if (a == "--help" || a == "-h") {
       o->help = true;
+    } else if (a == "--version") {
+      o->version = true;
     } else if (a == "--network") {
       o->network = true;
     } else if (a == "--drive") {
@@ -466,6 +470,8 @@ export  decodes the frames from the time found (each channel from its first
         or one AVI file (all channels as a quad picture) with the recorded
         audio; --codec picks the AVI video compressor (default uncompressed).
 
+--help shows this text, --version the program's version.
+
 exit status: 0 done, 1 bad usage, 2 the image or drive cannot be opened,
 3 no DVR marker ("No DVR HDD"), 4 no recording ("No Data"), 5 the time is not
 in the recording, 6 a read or write failed.
@@ -475,6 +481,7 @@ in the recording, 6 a read or write failed.
 int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
   Options o;
   const std::string error = ParseOptions(args, &o);
+  if (o.version) return out << "dvrdisk " << kVersion << "\n", kExitOk;
   if (o.help || (args.empty())) {
     (args.empty() ? err : out) << HelpText();
     return args.empty() ? kExitUsage : kExitOk;
