@@ -11,6 +11,8 @@
 #include <QFontInfo>
 #include <QGroupBox>
 #include <QLabel>
+#include <QListWidget>
+#include <QSpinBox>
 #include <QMessageBox>
 #include <QSignalSpy>
 #include <QTest>
@@ -22,6 +24,7 @@
 
 #include "support/QtTestSupport.h"
 #include "support/TestSupport.h"
+#include "ui/CompressorDialog.h"
 #include "ui/ControlTable.h"
 #include "ui/DialogUnits.h"
 #include "ui/MessageBoxSink.h"
@@ -337,6 +340,30 @@ TEST(VideoWidget, FullScreenAndBack) {
   video->SetHomeGeometry(QRect(10, 10, 700, 500));  // the window was resized meanwhile
   video->ToggleFullScreen();
   EXPECT_EQ(video->geometry(), QRect(10, 10, 700, 500));
+}
+
+TEST(CompressorDialog, ListsTheEncodersUncompressedFirstWithTheirOptions) {
+  const std::vector<VideoCompressor> list = ListAviVideoCompressors();
+  ASSERT_FALSE(list.empty());
+  CompressorDialog d(nullptr, list, 640, 436);
+  ASSERT_EQ(d.List()->count(), static_cast<int>(list.size()));
+  EXPECT_EQ(d.List()->item(0)->text(), QStringLiteral("Full Frames (Uncompressed)"));
+  EXPECT_EQ(d.Options().compressor, kUncompressedCompressor);
+  EXPECT_FALSE(d.KeyFrames()->isEnabled()) << "nothing to set for uncompressed frames";
+  // A compressing encoder: its key-frame interval and data rate are passed on.
+  int lossy = -1;
+  for (int i = 1; i < static_cast<int>(list.size()) && lossy < 0; ++i)
+    if (!list[static_cast<std::size_t>(i)].lossless) lossy = i;
+  if (lossy < 0) GTEST_SKIP() << "no lossy encoder on this machine";
+  d.List()->setCurrentRow(lossy);
+  ASSERT_TRUE(d.KeyFrames()->isEnabled());
+  ASSERT_TRUE(d.DataRate()->isEnabled());
+  d.KeyFrames()->setValue(15);
+  d.DataRate()->setValue(2000);
+  const CompressorOptions o = d.Options();
+  EXPECT_EQ(o.compressor, list[static_cast<std::size_t>(lossy)].name);
+  EXPECT_EQ(o.keyframe_interval, 15);
+  EXPECT_EQ(o.bit_rate, 2000000);
 }
 
 }  // namespace
