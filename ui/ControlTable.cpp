@@ -195,10 +195,10 @@ bool IpAddressEdit::eventFilter(QObject* watched, QEvent* event) {
 
 // ------------------------------------------------------------ ControlSet
 
-void ControlSet::Build(QWidget* parent, std::span<const ControlSpec> table, const DialogUnits& du,
+void ControlSet::Build(QWidget* parent, std::span<const ControlEntry> table, const DialogUnits& du,
                        const CustomFactory& custom) {
   QWidget* previous_focus = nullptr;
-  for (const ControlSpec& c : table) {
+  for (const ControlEntry& c : table) {
     const QString text = QString::fromUtf8(c.text);
     const QRect r = du.Rect(c.x, c.y, c.w, c.h);
     QWidget* w = nullptr;

@@ -45,7 +45,7 @@ enum class ControlKind {
   kCheckBox,       // check box the user toggles (auto)
   kRadio,          // radio button; kGroupStart begins a new group
   kPushRadio,      // push-like radio button
-  kPicture,        // static picture (PictureSpec), sized to its image
+  kPicture,        // static picture (PictureStyle), sized to its image
   kPictureButton,  // push button showing a picture; its text is the accessible name
   kDropList,       // drop-down list (not editable); the height is that of the open list
   kListBox,        // list of lines
@@ -66,13 +66,13 @@ inline constexpr uint32_t kGroupStart = 1u << 3;  // first radio button of a gro
 inline constexpr uint32_t kDigitsOnly = 1u << 4;  // edit field: decimal digits only
 inline constexpr uint32_t kNoFocus = 1u << 5;     // not reached by Tab
 
-struct ControlSpec {
+struct ControlEntry {
   int id = kNoId;
   ControlKind kind = ControlKind::kText;
   const char* text = "";
   int x = 0, y = 0, w = 0, h = 0;  // dialog units
   uint32_t flags = 0;
-  PictureSpec picture{};
+  PictureStyle picture{};
   int max_length = 0;  // edit fields: at most this many characters (0: no limit)
 };
 
@@ -121,12 +121,12 @@ class IpAddressEdit : public QWidget {
 
 class ControlSet {
  public:
-  using CustomFactory = std::function<QWidget*(const ControlSpec& spec, QWidget* parent)>;
+  using CustomFactory = std::function<QWidget*(const ControlEntry& entry, QWidget* parent)>;
 
   // Builds the table's controls on `parent` (the client area of a window).
   // `custom` makes the kCustom controls. Built controls are kept in table
   // order; the last widget made for an id wins the map entry.
-  void Build(QWidget* parent, std::span<const ControlSpec> table, const DialogUnits& units,
+  void Build(QWidget* parent, std::span<const ControlEntry> table, const DialogUnits& units,
              const CustomFactory& custom = {});
 
   QWidget* Widget(int id) const;

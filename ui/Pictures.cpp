@@ -74,14 +74,14 @@ QImage MakeTitle(const QString& text) {
   return img;
 }
 
-QImage MakePicture(const PictureSpec& spec, const QString& text) {
-  switch (spec.kind) {
+QImage MakePicture(const PictureStyle& style, const QString& text) {
+  switch (style.kind) {
     case PictureKind::kBanner:
-      return MakeBanner(text, spec.colour, spec.bold);
+      return MakeBanner(text, style.colour, style.bold);
     case PictureKind::kLamp:
-      return MakeLamp(text, spec.lit);
+      return MakeLamp(text, style.lit);
     case PictureKind::kDot:
-      return MakeDot(spec.colour, spec.lit);
+      return MakeDot(style.colour, style.lit);
     case PictureKind::kTitle:
       return MakeTitle(text);
     case PictureKind::kNone:

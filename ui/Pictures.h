@@ -29,23 +29,23 @@ inline constexpr int kTitleWidth = 203, kTitleHeight = 33;
 enum class PictureKind { kNone, kBanner, kLamp, kDot, kTitle };
 
 // What a picture control shows; its text comes from the control's text.
-struct PictureSpec {
+struct PictureStyle {
   PictureKind kind = PictureKind::kNone;
   QColor colour;      // banner band, dot colour
   bool bold = false;  // banner: the bold image of a blinking pair
   bool lit = false;   // lamp: "OnAir" colours; dot: lit
 };
 
-inline PictureSpec Banner(const QColor& c, bool bold = false) {
+inline PictureStyle Banner(const QColor& c, bool bold = false) {
   return {PictureKind::kBanner, c, bold, false};
 }
-inline PictureSpec Lamp(bool on_air) {
+inline PictureStyle Lamp(bool on_air) {
   return {PictureKind::kLamp, {}, false, on_air};
 }
-inline PictureSpec Dot(const QColor& c, bool lit) {
+inline PictureStyle Dot(const QColor& c, bool lit) {
   return {PictureKind::kDot, c, false, lit};
 }
-inline PictureSpec Title() {
+inline PictureStyle Title() {
   return {PictureKind::kTitle, {}, false, false};
 }
 
@@ -58,7 +58,7 @@ QImage MakeLamp(const QString& text, bool on_air);
 QImage MakeDot(const QColor& colour, bool lit);
 // 203 x 33: the program title.
 QImage MakeTitle(const QString& text);
-QImage MakePicture(const PictureSpec& spec, const QString& text);
+QImage MakePicture(const PictureStyle& style, const QString& text);
 
 // The application icon (a small camera lens), at the usual sizes.
 QIcon AppIcon();

@@ -8,12 +8,12 @@
 namespace rd::client {
 namespace {
 
+using ui::ControlEntry;
 using ui::ControlKind;
-using ui::ControlSpec;
 
 constexpr int kWidth = 150, kHeight = 124;  // dialog units
 
-const ControlSpec kControls[] = {
+const ControlEntry kControls[] = {
     {conmgr::kTitle, ControlKind::kPicture, "Tessaro", 7, 5, 136, 22, 0, ui::Title()},
     {ui::kNoId, ControlKind::kText, "Please Input Following Information to Connect", 7, 34, 140, 8},
     {ui::kNoId, ControlKind::kText, "DVR IP:", 12, 51, 40, 8},

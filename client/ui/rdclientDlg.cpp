@@ -103,7 +103,7 @@ void RdclientDlg::BuildWindow() {
   client_->setObjectName(QStringLiteral("client"));
   const ui::DialogUnits du = ui::DialogUnits::Dialog();
   controls_.Build(client_, MainWindowControls(), du,
-                  [this](const ui::ControlSpec&, QWidget* parent) -> QWidget* {
+                  [this](const ui::ControlEntry&, QWidget* parent) -> QWidget* {
                     video_ = new ui::VideoWidget(parent);
                     return video_;
                   });
@@ -533,7 +533,7 @@ void RdclientDlg::LayOutForSize() {
   video_->SetHomeGeometry(
       du.Rect(video.x(), video.y(), video.width(), video.height()).adjusted(0, 0, dx, dy));
   int index = 0;
-  for (const ui::ControlSpec& c : MainWindowControls()) {
+  for (const ui::ControlEntry& c : MainWindowControls()) {
     QWidget* w = controls_.InOrder()[static_cast<std::size_t>(index++)];
     if (c.x >= kRightColumnX) w->move(du.X(c.x) + dx, w->y());
   }

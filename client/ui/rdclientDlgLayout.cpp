@@ -13,7 +13,7 @@ using ui::kHidden;
 using ui::kNoId;
 namespace colour = ui::colour;
 
-const ui::ControlSpec kControls[] = {
+const ui::ControlEntry kControls[] = {
     // Video area and Connection panel.
     {kVideo, ControlKind::kCustom, "Video", 7, 7, 431, 272, ui::kNoFocus, {}},
     {kNoId, ControlKind::kGroupBox, "Connection", 440, 0, 145, 70, 0, {}},
@@ -173,7 +173,7 @@ const ui::ControlSpec kControls[] = {
 
 }  // namespace
 
-std::span<const ui::ControlSpec> MainWindowControls() {
+std::span<const ui::ControlEntry> MainWindowControls() {
   return kControls;
 }
 

@@ -7,6 +7,6 @@
 
 namespace rd::client {
 
-std::span<const ui::ControlSpec> MainWindowControls();
+std::span<const ui::ControlEntry> MainWindowControls();
 
 }  // namespace rd::client

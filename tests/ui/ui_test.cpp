@@ -12,9 +12,9 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QListWidget>
-#include <QSpinBox>
 #include <QMessageBox>
 #include <QSignalSpy>
+#include <QSpinBox>
 #include <QTest>
 #include <QTimer>
 
@@ -70,7 +70,7 @@ std::vector<QWidget*> TabOrder(QWidget* from, std::size_t n) {
   return order;
 }
 
-const ControlSpec kTable[] = {
+const ControlEntry kTable[] = {
     {kNoId, ControlKind::kGroupBox, "Capture && Play", 0, 0, 100, 60},
     {10, ControlKind::kButton, "&Connect", 5, 10, 40, 12},
     {11, ControlKind::kPushCheck3, "Quad", 50, 10, 40, 12, kDisabled},
@@ -114,8 +114,8 @@ TEST(ControlTable, BuildsPlacesAndNamesEveryControl) {
 TEST(ControlTable, PushCheckBoxesOfTwoAndThreeStates) {
   QWidget parent;
   ControlSet set;
-  const ControlSpec table[] = {{1, ControlKind::kPushCheck, "CH1", 0, 0, 40, 12},
-                               {2, ControlKind::kPushCheck3, "Quad", 0, 20, 40, 12}};
+  const ControlEntry table[] = {{1, ControlKind::kPushCheck, "CH1", 0, 0, 40, 12},
+                                {2, ControlKind::kPushCheck3, "Quad", 0, 20, 40, 12}};
   set.Build(&parent, table, DialogUnits(6, 13));
   PushCheckBox* two = set.PushCheck(1);
   PushCheckBox* three = set.PushCheck(2);
