@@ -1,10 +1,15 @@
 # Helpers that keep every folder's CMakeLists short.
 #
-# rd_library(NAME [DEPS ...]): a static library from every .cpp of the current
-# folder (not recursive). Headers are included as "folder/Header.h" from the source root.
+# rd_library(NAME [SOURCES ...] [DEPS ...]): a static library from every .cpp
+# of the current folder (not recursive), or from the SOURCES listed. Headers are
+# included as "folder/Header.h" from the source root.
 function(rd_library name)
-  cmake_parse_arguments(ARG "" "" "DEPS" ${ARGN})
-  file(GLOB srcs CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
+  cmake_parse_arguments(ARG "" "" "DEPS;SOURCES" ${ARGN})
+  if(ARG_SOURCES)
+    set(srcs ${ARG_SOURCES})
+  else()
+    file(GLOB srcs CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
+  endif()
   if(srcs)
     add_library(${name} STATIC ${srcs})
     target_include_directories(${name} PUBLIC ${CMAKE_SOURCE_DIR})
@@ -21,10 +26,11 @@ function(rd_library name)
   endif()
 endfunction()
 
-# rd_test(NAME [DEPS ...]): a GoogleTest program from every *_test.cpp in the
-# current folder, registered with CTest test by test.
+# rd_test(NAME [DEPS ...] [LABELS ...]): a GoogleTest program from every
+# *_test.cpp in the current folder, registered with CTest test by test. LABELS
+# (e.g. gui) are given to every test of the program, so runs can select them.
 function(rd_test name)
-  cmake_parse_arguments(ARG "" "" "DEPS" ${ARGN})
+  cmake_parse_arguments(ARG "" "" "DEPS;LABELS" ${ARGN})
   file(GLOB srcs CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*_test.cpp)
   if(NOT srcs)
     return()
@@ -34,8 +40,11 @@ function(rd_test name)
   target_include_directories(${name} PRIVATE ${CMAKE_SOURCE_DIR} ${CMAKE_SOURCE_DIR}/tests)
   target_link_libraries(${name} PRIVATE ${ARG_DEPS} GTest::gtest GTest::gmock GTest::gtest_main Threads::Threads)
   target_compile_definitions(${name} PRIVATE RD_SOURCE_DIR="${CMAKE_SOURCE_DIR}" RD_BINARY_DIR="${CMAKE_BINARY_DIR}")
-  gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 NO_PRETTY_VALUES
-    PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=offscreen;RD_AUDIO_DEVICE=null")
+  set(props ENVIRONMENT "QT_QPA_PLATFORM=offscreen;RD_AUDIO_DEVICE=null")
+  if(ARG_LABELS)
+    list(APPEND props LABELS "${ARG_LABELS}")
+  endif()
+  gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 NO_PRETTY_VALUES PROPERTIES ${props})
 endfunction()
 
 # rd_tool(NAME [DEPS ...]): a program from main.cpp of the current folder. Every
@@ -61,6 +70,23 @@ function(rd_tool name)
     target_link_libraries(${name}_lib PUBLIC ${ARG_DEPS} Threads::Threads)
   endif()
   add_executable(${name} ${CMAKE_CURRENT_SOURCE_DIR}/main.cpp)
+  target_link_libraries(${name} PRIVATE ${name}_lib)
+  set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bin)
+endfunction()
+
+# rd_app(NAME MAIN main.cpp SOURCES ... [DEPS ...]): a windowed program. Its
+# sources are listed, never globbed, so that a window cannot drift into a core
+# library. SOURCES go into the library NAME_lib (which tests link), MAIN into
+# the program, written to bin/.
+function(rd_app name)
+  cmake_parse_arguments(ARG "" "MAIN" "SOURCES;DEPS" ${ARGN})
+  if(NOT ARG_MAIN OR NOT ARG_SOURCES)
+    message(FATAL_ERROR "rd_app(${name}) needs MAIN and SOURCES")
+  endif()
+  add_library(${name}_lib STATIC ${ARG_SOURCES})
+  target_include_directories(${name}_lib PUBLIC ${CMAKE_SOURCE_DIR})
+  target_link_libraries(${name}_lib PUBLIC ${ARG_DEPS} Qt6::Widgets Threads::Threads)
+  add_executable(${name} ${ARG_MAIN})
   target_link_libraries(${name} PRIVATE ${name}_lib)
   set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bin)
 endfunction()

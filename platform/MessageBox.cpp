@@ -8,6 +8,8 @@ namespace {
 
 std::atomic<MessageSink*> g_sink{nullptr};
 
+}  // namespace
+
 const char* IconName(MessageIcon icon) {
   switch (icon) {
     case MessageIcon::kStop:
@@ -21,10 +23,8 @@ const char* IconName(MessageIcon icon) {
     case MessageIcon::kNone:
       break;
   }
-  return "";
+  return "none";
 }
-
-}  // namespace
 
 MessageSink* SetMessageSink(MessageSink* sink) {
   return g_sink.exchange(sink);
@@ -37,7 +37,7 @@ void ShowMessage(const std::string& caption, const std::string& text, MessageIco
     return;
   }
   std::fprintf(stderr, "[%s%s%s] %s\n", caption.c_str(), icon == MessageIcon::kNone ? "" : " | ",
-               IconName(icon), text.c_str());
+               icon == MessageIcon::kNone ? "" : IconName(icon), text.c_str());
 }
 
 ScopedMessageCapture::ScopedMessageCapture() : previous_(SetMessageSink(this)) {}

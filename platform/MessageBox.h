@@ -25,6 +25,9 @@ class MessageSink {
   virtual void Show(const Message& message) = 0;
 };
 
+// "stop", "exclamation", "information", "question", or "none".
+const char* IconName(MessageIcon icon);
+
 // Installs the process-wide sink (nullptr: the stderr default). Returns the previous one.
 MessageSink* SetMessageSink(MessageSink* sink);
 

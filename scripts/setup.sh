@@ -7,10 +7,10 @@ PACKAGES=(
   build-essential cmake ninja-build pkg-config git
   clang clang-format libclang-rt-14-dev
   libgtest-dev libgmock-dev libbenchmark-dev
-  qt6-base-dev libgl-dev fonts-liberation fontconfig
+  qt6-base-dev libgl-dev fonts-liberation fontconfig libfontconfig-dev
   libasound2-dev alsa-utils
   libavformat-dev libavcodec-dev libavutil-dev libswscale-dev
-  xvfb xauth
+  xvfb xauth x11-utils imagemagick
   librsvg2-bin gzip man-db groff-base bsdextrautils
   lintian appstream desktop-file-utils dpkg-dev file
 )

@@ -1,5 +1,8 @@
 #include "client/engine/rcctrlmain.h"
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+
 #include <chrono>
 #include <cstring>
 
@@ -8,6 +11,10 @@
 
 namespace rd {
 namespace {
+
+// Bits of the DVR's audio flags (settings byte 28).
+constexpr uint8_t kAudioRecordingBit = 0x01;
+constexpr uint8_t kSpeakerMutedBit = 0x02;
 
 int64_t NowMs() {
   return std::chrono::duration_cast<std::chrono::milliseconds>(
@@ -22,7 +29,55 @@ ChannelDisplayState AllFlags() {
   return s;
 }
 
+// Moves the owned worker out under its lock, stops it outside the lock (its
+// threads may call back into the owner and take that lock), then deletes it.
+template <typename Mutex, typename Worker, typename Pred>
+void StopAndDelete(Mutex& mu, std::unique_ptr<Worker>& owned, Pred&& should_stop) {
+  std::unique_ptr<Worker> taken;
+  {
+    std::lock_guard lock(mu);
+    if (owned && should_stop(*owned)) taken = std::move(owned);
+  }
+  if (taken) taken->Stop();
+}
+
+template <typename Mutex, typename Worker>
+void StopAndDelete(Mutex& mu, std::unique_ptr<Worker>& owned) {
+  StopAndDelete(mu, owned, [](Worker&) { return true; });
+}
+
 }  // namespace
+
+// ------------------------------------------------------------------ messages
+
+namespace rcmsg {
+
+intptr_t PackAddress(const std::string& dotted) {
+  in_addr a{};
+  if (::inet_pton(AF_INET, dotted.c_str(), &a) != 1) return 0;
+  return static_cast<intptr_t>(ntohl(a.s_addr));
+}
+
+std::string AddressText(intptr_t packed) {
+  const auto v = static_cast<uint32_t>(packed);
+  return std::to_string(v >> 24) + "." + std::to_string((v >> 16) & 0xFF) + "." +
+         std::to_string((v >> 8) & 0xFF) + "." + std::to_string(v & 0xFF);
+}
+
+intptr_t PackChannels(const ChannelDisplayState& flags) {
+  intptr_t packed = 0;
+  for (int i = 0; i < 5; ++i)
+    if (flags[i] != 0) packed |= intptr_t{1} << i;
+  return packed;
+}
+
+ChannelDisplayState UnpackChannels(intptr_t packed) {
+  ChannelDisplayState flags;
+  for (int i = 0; i < 5; ++i) flags[i] = (packed >> i) & 1;
+  return flags;
+}
+
+}  // namespace rcmsg
 
 // ------------------------------------------------------------------ events
 
@@ -82,6 +137,22 @@ void WindowRegistry::Unregister(int number) {
   windows_[--count_] = nullptr;
 }
 
+void WindowRegistry::Unregister(RcWindow* window) {
+  std::lock_guard lock(mu_);
+  int kept = 0;
+  for (int i = 0; i < count_; ++i)
+    if (windows_[i] != window) windows_[kept++] = windows_[i];
+  for (int i = kept; i < count_; ++i) windows_[i] = nullptr;
+  count_ = kept;
+}
+
+bool WindowRegistry::Contains(RcWindow* window) const {
+  std::lock_guard lock(mu_);
+  for (int i = 0; i < count_; ++i)
+    if (windows_[i] == window) return true;
+  return false;
+}
+
 int WindowRegistry::Count() const {
   std::lock_guard lock(mu_);
   return count_;
@@ -97,31 +168,29 @@ RcWindow* WindowRegistry::Main() const {
   return count_ > 0 ? windows_[0] : nullptr;
 }
 
-void RcCtrlMain::PostMain(uint32_t msg, uintptr_t w, intptr_t l) {
-  if (RcWindow* m = windows_.Main()) m->Post(msg, w, l);
+void WindowRegistry::PostMain(uint32_t msg, uintptr_t w, intptr_t l) const {
+  std::lock_guard lock(mu_);
+  if (count_ > 0) windows_[0]->Post(msg, w, l);
 }
 
-void RcCtrlMain::PostAll(uint32_t msg, uintptr_t w, intptr_t l) {
-  for (RcWindow* win : windows_.All()) win->Post(msg, w, l);
+void WindowRegistry::PostAll(uint32_t msg, uintptr_t w, intptr_t l) const {
+  std::lock_guard lock(mu_);
+  for (int i = 0; i < count_; ++i) windows_[i]->Post(msg, w, l);
 }
 
+// A sent message is handled during the call, so the registry's lock is not
+// held then (a handler may register or unregister a window). Windows are
+// registered and unregistered on the user-interface thread only, so a window
+// still registered when its turn comes is alive for the call.
 void RcCtrlMain::SendMain(uint32_t msg, uintptr_t w, intptr_t l) {
-  if (RcWindow* m = windows_.Main()) {
-    if (OnUiThread())
-      m->Send(msg, w, l);
-    else
-      m->Post(msg, w, l);
-  }
+  if (!OnUiThread()) return PostMain(msg, w, l);
+  if (RcWindow* m = windows_.Main()) m->Send(msg, w, l);
 }
 
 void RcCtrlMain::SendAll(uint32_t msg, uintptr_t w, intptr_t l) {
-  const bool ui = OnUiThread();
-  for (RcWindow* win : windows_.All()) {
-    if (ui)
-      win->Send(msg, w, l);
-    else
-      win->Post(msg, w, l);
-  }
+  if (!OnUiThread()) return PostAll(msg, w, l);
+  for (RcWindow* win : windows_.All())
+    if (windows_.Contains(win)) win->Send(msg, w, l);
 }
 
 // ------------------------------------------------------------------ life
@@ -137,20 +206,8 @@ RcCtrlMain::~RcCtrlMain() {
   PostEvent(rcevent::kShutdown, 0);
   StopLocalPlayback();
   recorder_.Stop();
-  std::unique_ptr<RdcpSession> session;
-  {
-    std::lock_guard lock(session_mu_);
-    session = std::move(session_);
-  }
-  if (session) session->Stop();
-  std::unique_ptr<StreamReceiver> stream;
-  {
-    std::lock_guard lock(stream_mu_);
-    stream = std::move(stream_);
-  }
-  if (stream) stream->Stop();
-  stream.reset();
-  session.reset();
+  StopAndDelete(session_mu_, session_);
+  StopAndDelete(stream_mu_, stream_);
   image_.SetAviExport(nullptr);
   avi_adapter_.reset();
   avi_.Close();
@@ -160,8 +217,10 @@ RcCtrlMain::~RcCtrlMain() {
   }
 }
 
-void RcCtrlMain::SetDisplayTarget(DisplayTarget* target) {
-  if (target != nullptr) target_ = target;
+bool RcCtrlMain::SetDisplayTarget(DisplayTarget* target) {
+  if (target == nullptr) return false;
+  target_ = target;
+  return true;
 }
 
 void RcCtrlMain::SetPorts(uint16_t control_port, uint16_t stream_port) {
@@ -169,76 +228,64 @@ void RcCtrlMain::SetPorts(uint16_t control_port, uint16_t stream_port) {
   if (stream_port != 0) stream_port_ = stream_port;
 }
 
+// Start() has the socket thread running when it returns, so the connect can
+// be asked for at once; its outcome arrives as OnCtrlConnect / OnStreamConnect.
 void RcCtrlMain::Connect(const std::string& ip, const uint8_t password[6]) {
-  address_ = ip;
+  {
+    std::lock_guard lock(stream_mu_);
+    address_ = ip;
+  }
   std::memcpy(password_, password, 6);
   connect_started_ms_.store(NowMs());
+  close_session_sent_.store(false);
   SendAll(rcmsg::kCtrlConnecting, 0, reinterpret_cast<intptr_t>(address_.c_str()));
-  state_.store(1);
+  state_.store(rcstate::kCtrlConnecting);
   // The old session's threads are stopped before a new one is made.
-  std::unique_ptr<RdcpSession> old;
-  {
-    std::lock_guard lock(session_mu_);
-    old = std::move(session_);
-  }
-  if (old) old->Stop();
-  old.reset();
+  StopAndDelete(session_mu_, session_);
   auto session = std::make_unique<RdcpSession>();
   session->SetSink(this);
-  session->Start();
-  RdcpSession* raw = session.get();
-  {
-    std::lock_guard lock(session_mu_);
-    session_ = std::move(session);
-  }
-  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  int result = session->Start();
   std::lock_guard lock(session_mu_);
-  if (session_.get() == raw) session_->SetRemote(address_.c_str(), control_port_);
+  session_ = std::move(session);
+  if (result == 0) result = session_->SetRemote(ip.c_str(), control_port_);
+  if (result != 0) OnCtrlConnect(result);
 }
 
+// The DVR hears that the client leaves before the connection closes
+// (CloseSession is written at once, not through the send ring).
 void RcCtrlMain::DisconnectControl() {
-  std::unique_ptr<RdcpSession> session;
-  {
-    std::lock_guard lock(session_mu_);
-    if (session_ && session_->IsStarted()) session = std::move(session_);
-  }
-  if (session) session->Stop();
-  session.reset();
-  state_.store(0);
+  SendCloseSession();
+  StopAndDelete(session_mu_, session_, [](RdcpSession& s) { return s.IsStarted(); });
+  state_.store(rcstate::kIdle);
 }
 
 void RcCtrlMain::ConnectStream(const std::string& ip, uint16_t port) {
   stats_.Reset();
-  stream_address_ = ip;
-  SendAll(rcmsg::kStreamConnecting, 0, reinterpret_cast<intptr_t>(stream_address_.c_str()));
-  std::unique_ptr<StreamReceiver> old;
   {
     std::lock_guard lock(stream_mu_);
-    old = std::move(stream_);
+    stream_address_ = ip;
   }
-  if (old) old->Stop();
-  old.reset();
+  SendAll(rcmsg::kStreamConnecting, 0, rcmsg::PackAddress(ip));
+  StopAndDelete(stream_mu_, stream_);
   auto rx = std::make_unique<StreamReceiver>();
   rx->SetSink(this);
-  rx->Start();
-  StreamReceiver* raw = rx.get();
+  int result = rx->Start();
   {
     std::lock_guard lock(stream_mu_);
     stream_ = std::move(rx);
+    if (result == 0) result = stream_->SetRemote(ip.c_str(), port);
   }
-  std::this_thread::sleep_for(std::chrono::milliseconds(100));
-  std::lock_guard lock(stream_mu_);
-  if (stream_.get() == raw) stream_->SetRemote(stream_address_.c_str(), port);
+  if (result != 0) OnStreamConnect(result);
+}
+
+void RcCtrlMain::SendCloseSession() {
+  WithSession([this](RdcpSession& s) {
+    if (s.IsConnected() && !close_session_sent_.exchange(true)) s.CloseSession();
+  });
 }
 
 void RcCtrlMain::DisconnectStream() {
-  std::unique_ptr<StreamReceiver> rx;
-  {
-    std::lock_guard lock(stream_mu_);
-    rx = std::move(stream_);
-  }
-  if (rx) rx->Stop();
-  rx.reset();
+  StopAndDelete(stream_mu_, stream_);
   SendAll(rcmsg::kStreamClosed, 0, 0);
 }
 
@@ -277,9 +324,97 @@ bool RcCtrlMain::GetDvrTime(DvrTime* out) const {
   return ok;
 }
 
+std::string RcCtrlMain::Address() const {
+  std::lock_guard lock(stream_mu_);
+  return address_;
+}
+
+std::string RcCtrlMain::StreamAddress() const {
+  std::lock_guard lock(stream_mu_);
+  return stream_address_;
+}
+
 ChannelDisplayState RcCtrlMain::ChannelsPresent() const {
-  std::lock_guard lock(const_cast<std::mutex&>(channels_mu_));
+  std::lock_guard lock(channels_mu_);
   return prev_present_;
+}
+
+ChannelDisplayState RcCtrlMain::StreamChannelsShown() const {
+  return FromSession(&RdcpSession::StreamChannelsShown);
+}
+ChannelDisplayState RcCtrlMain::StreamChannelsWanted() const {
+  return FromSession(&RdcpSession::StreamChannelsWanted);
+}
+ChannelDisplayState RcCtrlMain::InputChannels() const {
+  return FromSession(&RdcpSession::InputChannels);
+}
+ChannelDisplayState RcCtrlMain::RecordChannels() const {
+  return FromSession(&RdcpSession::RecordChannels);
+}
+uint8_t RcCtrlMain::DvrMode() const {
+  return FromSession(&RdcpSession::DvrMode);
+}
+uint8_t RcCtrlMain::PlaySpeed() const {
+  return FromSession(&RdcpSession::PlaySpeed);
+}
+uint8_t RcCtrlMain::RecordMode() const {
+  return FromSession(&RdcpSession::RecordMode);
+}
+uint8_t RcCtrlMain::VideoStandard() const {
+  return FromSession(&RdcpSession::VideoStandard);
+}
+uint8_t RcCtrlMain::VideoQuality() const {
+  return FromSession(&RdcpSession::VideoQuality);
+}
+uint8_t RcCtrlMain::RecordFrameRate() const {
+  return FromSession(&RdcpSession::RecordFrameRate);
+}
+uint8_t RcCtrlMain::AlarmOnDuration() const {
+  return FromSession(&RdcpSession::AlarmOnDuration);
+}
+uint8_t RcCtrlMain::AlarmRecordDuration() const {
+  return FromSession(&RdcpSession::AlarmRecordDuration);
+}
+uint8_t RcCtrlMain::AudioAvailable() const {
+  return FromSession(&RdcpSession::AudioAvailable);
+}
+uint8_t RcCtrlMain::AudioEnabled() const {
+  return FromSession(&RdcpSession::AudioEnabled);
+}
+uint8_t RcCtrlMain::AudioRecordingEnabled() const {
+  return FromSession(&RdcpSession::AudioRecordingEnabled);
+}
+uint8_t RcCtrlMain::SpeakerMuted() const {
+  return FromSession(&RdcpSession::SpeakerMuted);
+}
+uint8_t RcCtrlMain::StreamFrameInterval() const {
+  return FromSession(&RdcpSession::StreamFrameInterval);
+}
+uint8_t RcCtrlMain::StreamFilter() const {
+  return FromSession(&RdcpSession::StreamFilter);
+}
+uint8_t RcCtrlMain::DiskInstalled(int disk) const {
+  return FromSession(&RdcpSession::DiskInstalled, disk);
+}
+uint8_t RcCtrlMain::DiskOverwriting(int disk) const {
+  return FromSession(&RdcpSession::DiskOverwriting, disk);
+}
+uint32_t RcCtrlMain::DiskCapacityMb(int disk) const {
+  return FromSession(&RdcpSession::DiskCapacityMb, disk);
+}
+uint32_t RcCtrlMain::DiskUsedMb(int disk) const {
+  return FromSession(&RdcpSession::DiskUsedMb, disk);
+}
+
+int RcCtrlMain::AudioVolume() const {
+  int16_t percent = 0;
+  audio_.GetVolume(&percent);
+  return percent;
+}
+
+void RcCtrlMain::FlushAudio() {
+  std::lock_guard lock(audio_mu_);
+  audio_.Reset();
 }
 
 int64_t RcCtrlMain::MillisSinceConnect() const {
@@ -296,12 +431,8 @@ std::vector<std::string> RcCtrlMain::RecordingFiles() const {
 
 void RcCtrlMain::PostEvent(int code, intptr_t param) {
   PostAll(rcmsg::kEventBroadcast, static_cast<uintptr_t>(code), param);
-  if (code >= 7 && code <= 10) {
-    WithSession([](RdcpSession& s) {
-      if (s.IsConnected()) s.CloseSession();
-    });
-  }
-  if (code >= 0 && code <= 10)
+  if (code >= rcevent::kShutdown && code <= rcevent::kStreamError) SendCloseSession();
+  if (code >= rcevent::kNotFound && code <= rcevent::kStreamError)
     PostMain(rcmsg::kConnectionEvent, static_cast<uintptr_t>(code), param);
 }
 
@@ -314,7 +445,7 @@ void RcCtrlMain::OnCtrlConnect(int error) {
   if (error != 0) {
     PostEvent(rcevent::kConnectFailed, error);
   } else {
-    state_.store(2);
+    state_.store(rcstate::kOpening);
     settings_refresh_.store(false);
     WithSession([&](RdcpSession& s) { s.OpenSession(password_); });
   }
@@ -345,31 +476,31 @@ void RcCtrlMain::StartImageHandler(int standard) {
 
 void RcCtrlMain::OnRdcpReply(int type, int error) {
   switch (type) {
-    case 64:
-      if (state_.load() == 2) {
+    case rdcp::kSessionAccepted:
+      if (state_.load() == rcstate::kOpening) {
         bool streaming;
         {
           std::lock_guard lock(stream_mu_);
           streaming = stream_ != nullptr;
         }
         // One stream connection per session: a second 64 does nothing.
-        if (!streaming) ConnectStream(address_, stream_port_);
+        if (!streaming) ConnectStream(Address(), stream_port_);
         WithSession([](RdcpSession& s) { s.GetSettings(); });
       }
       break;
-    case 65:
+    case rdcp::kSessionEnded:
       PostAll(rcmsg::kEventBroadcast, 255, 255);
       break;
-    case 66:
+    case rdcp::kClosedByKeypad:
       PostEvent(rcevent::kSessionEnded, 0);
       break;
-    case 67:
+    case rdcp::kSettingsReply:
       if (settings_refresh_.load()) {
         WithSession([](RdcpSession& s) { s.GetTime(); });
       } else {
         uint8_t available = 0;
         WithSession([&](RdcpSession& s) {
-          if (state_.load() == 2) s.GetStatus();
+          if (state_.load() == rcstate::kOpening) s.GetStatus();
           available = s.AudioAvailable();
         });
         PostMain(rcmsg::kAudioAvailable, available, 0);
@@ -377,13 +508,13 @@ void RcCtrlMain::OnRdcpReply(int type, int error) {
         OnDvrInfoChanged();
       }
       break;
-    case 68:
+    case rdcp::kScheduleReply:
       if (settings_refresh_.exchange(false)) PostAll(rcmsg::kSettingsRefreshed, 0, 0);
       break;
-    case 70:
+    case rdcp::kTimeReply:
       if (settings_refresh_.load()) WithSession([](RdcpSession& s) { s.GetSchedule(); });
       break;
-    case 73: {
+    case rdcp::kRecordModeChanged: {
       ChannelDisplayState wanted;
       bool each = false;
       WithSession([&](RdcpSession& s) {
@@ -394,28 +525,28 @@ void RcCtrlMain::OnRdcpReply(int type, int error) {
       SetChannelFilter(&wanted, nullptr);
       break;
     }
-    case 75:
-    case 77:
+    case rdcp::kRecordChannelsChanged:
+    case rdcp::kRecordFrameRateChanged:
       adjuster_.ResetHistory();
       PostMain(rcmsg::kRefreshDisplay, 0, 0);
       break;
-    case 80:
-    case 81:
-    case 83:
-    case 85:
-    case 86:
-    case 87:
-    case 88:
+    case rdcp::kRecordingStarted:
+    case rdcp::kRecordingStopped:
+    case rdcp::kPlayAccepted:
+    case rdcp::kPlayStopped:
+    case rdcp::kPaused:
+    case rdcp::kFastForwardAccepted:
+    case rdcp::kRewindAccepted:
       WithSession([](RdcpSession& s) { s.GetStatus(); });
       break;
-    case 82:
+    case rdcp::kEventListPart:
       PostAll(rcmsg::kEventListDone, 0, 0);
       break;
-    case 89:
+    case rdcp::kStreamFilterChanged:
       adjuster_.ResetHistory();
       if (filter_change_pending_.exchange(false)) PostMain(rcmsg::kRefreshDisplay, 0, 0);
       break;
-    case 90: {
+    case rdcp::kStatusReply: {
       int standard = 0;
       uint8_t mode = 0, audio = 0;
       WithSession([&](RdcpSession& s) {
@@ -424,12 +555,12 @@ void RcCtrlMain::OnRdcpReply(int type, int error) {
         audio = s.AudioEnabled();
       });
       StartImageHandler(standard);
-      if (state_.load() == 2) {
-        if (mode == 0 || mode > 3) {
+      if (state_.load() == rcstate::kOpening) {
+        if (mode == dvr_mode::kView || mode > dvr_mode::kFastForward) {
           WithSession([](RdcpSession& s) { s.GetTime(); });
-          state_.store(3);
+          state_.store(rcstate::kOpen);
         } else {
-          state_.store(4);
+          state_.store(rcstate::kOpenPlaying);
         }
         SendMain(rcmsg::kAudioState, audio, 0);
       }
@@ -437,14 +568,14 @@ void RcCtrlMain::OnRdcpReply(int type, int error) {
       PostMain(rcmsg::kRefreshDisplay, 0, 0);
       break;
     }
-    case 241:
-      if (state_.load() == 2) {
+    case rdcp::kNak:
+      if (state_.load() == rcstate::kOpening) {
         PostEvent(rcevent::kOpenRejected, error);
-        state_.store(0);
-      } else if (state_.load() == 3) {
+        state_.store(rcstate::kIdle);
+      } else if (state_.load() == rcstate::kOpen) {
         WithSession([&](RdcpSession& s) {
           s.GetTime();
-          state_.store(s.DvrMode() == 0 ? 3 : 4);
+          state_.store(s.DvrMode() == dvr_mode::kView ? rcstate::kOpen : rcstate::kOpenPlaying);
         });
       }
       break;
@@ -453,15 +584,16 @@ void RcCtrlMain::OnRdcpReply(int type, int error) {
   }
 }
 
+// The result is "sent": a window handles it before the connection event that
+// a failure raises, so the teardown's status text is the one that stays.
 void RcCtrlMain::OnStreamConnect(int error) {
-  if (error != 0) {
-    PostEvent(rcevent::kStreamConnectFailed, error);
-  } else {
+  if (error == 0) {
     std::lock_guard lock(channels_mu_);
-    wanted_at_play_ = shown_ = prev_present_ = present_ = ChannelDisplayState{};
+    prev_present_ = ChannelDisplayState{};
     adjuster_.SetOwner(this);
   }
   SendAll(rcmsg::kStreamConnectResult, static_cast<uintptr_t>(error), 0);
+  if (error != 0) PostEvent(rcevent::kStreamConnectFailed, error);
 }
 
 void RcCtrlMain::OnStreamClose(int error) {
@@ -490,17 +622,15 @@ void RcCtrlMain::OnStreamHeader(const RecTime& time, uint8_t rate_code, uint8_t 
   bool changed = false;
   {
     std::lock_guard lock(channels_mu_);
-    present_ = present;
     if (!(present == prev_present_)) {
       prev_present_ = present;
-      present_posted_ = present;
       changed = true;
     }
   }
   if (changed) {
     filter_change_pending_.store(true);
     SetChannelFilter(&present, nullptr);
-    PostMain(rcmsg::kChannelsPresent, 0, reinterpret_cast<intptr_t>(&present_posted_));
+    PostMain(rcmsg::kChannelsPresent, 0, rcmsg::PackChannels(present));
   }
 }
 
@@ -565,10 +695,10 @@ void RcCtrlMain::OnPlaybackAudio(const uint8_t* data, uint32_t length) {
 
 void RcCtrlMain::Tick(int kind) {
   switch (kind) {
-    case 0:
+    case rctick::kConnectTimeout:
       PostEvent(rcevent::kNotFound, 0);
       break;
-    case 3: {
+    case rctick::kSecond: {
       stats_.Roll();
       WithSession([](RdcpSession& s) { s.PollTick(); });
       SendAll(rcmsg::kSecondTick, 0, 0);
@@ -586,7 +716,7 @@ void RcCtrlMain::Tick(int kind) {
                       RateAdjuster::RecordInterval(standard, rate));
       break;
     }
-    case 4: {
+    case rctick::kRefresh: {
       if (!image_.IsRunning()) break;
       uint8_t code = player_.GetState();
       uint8_t speed = 0;
@@ -606,10 +736,6 @@ void RcCtrlMain::RestartAudio() {
   std::lock_guard lock(audio_mu_);
   audio_.Close();
   audio_.Open(8000, 16, this);
-}
-
-void RcCtrlMain::SendStreamFilter(uint8_t interval, uint8_t filter) {
-  WithSession([&](RdcpSession& s) { s.SetStreamFilter(interval, filter); });
 }
 
 void RcCtrlMain::RequestStatus() {
@@ -634,20 +760,20 @@ void RcCtrlMain::PlayDvr() {
   RestartAudio();
 }
 
-void RcCtrlMain::PlayDvrFrom(uint8_t disk, const DvrTime& time) {
-  if (!WithSession([&](RdcpSession& s) { s.PlayFrom(disk, time); })) return;
+template <typename Request>
+void RcCtrlMain::StartDvrPlayback(Request&& request) {
+  if (!WithSession(request)) return;
   SetChannelFilter(nullptr, nullptr);
   RestartAudio();
-  WithSession([&](RdcpSession& s) { wanted_at_play_ = s.StreamChannelsWanted(); });
   SendMain(rcmsg::kAskMute, 0, reinterpret_cast<intptr_t>(&mute_at_play_));
 }
 
+void RcCtrlMain::PlayDvrFrom(uint8_t disk, const DvrTime& time) {
+  StartDvrPlayback([&](RdcpSession& s) { s.PlayFrom(disk, time); });
+}
+
 void RcCtrlMain::PlayDvrEvent(uint8_t disk, uint32_t id) {
-  if (!WithSession([&](RdcpSession& s) { s.PlayEvent(disk, id); })) return;
-  SetChannelFilter(nullptr, nullptr);
-  RestartAudio();
-  WithSession([&](RdcpSession& s) { wanted_at_play_ = s.StreamChannelsWanted(); });
-  SendMain(rcmsg::kAskMute, 0, reinterpret_cast<intptr_t>(&mute_at_play_));
+  StartDvrPlayback([&](RdcpSession& s) { s.PlayEvent(disk, id); });
 }
 
 void RcCtrlMain::StopDvrPlay() {
@@ -659,33 +785,25 @@ void RcCtrlMain::StopDvrPlay() {
   SetChannelFilter(&all, &mute);
 }
 
+template <typename Request>
+void RcCtrlMain::ChangeDvrPlay(Request&& request, bool restart_audio) {
+  if (!HasSession()) return;
+  SetAudioEnabled(false);
+  WithSession([&](RdcpSession& s) {
+    request(s);
+    s.GetStatus();
+  });
+  if (restart_audio) RestartAudio();
+}
+
 void RcCtrlMain::PauseDvr() {
-  if (!HasSession()) return;
-  SetAudioEnabled(false);
-  WithSession([](RdcpSession& s) {
-    s.Pause();
-    s.GetStatus();
-  });
+  ChangeDvrPlay([](RdcpSession& s) { s.Pause(); }, false);
 }
-
 void RcCtrlMain::FastForwardDvr() {
-  if (!HasSession()) return;
-  SetAudioEnabled(false);
-  WithSession([](RdcpSession& s) {
-    s.FastForward();
-    s.GetStatus();
-  });
-  RestartAudio();
+  ChangeDvrPlay([](RdcpSession& s) { s.FastForward(); }, true);
 }
-
 void RcCtrlMain::RewindDvr() {
-  if (!HasSession()) return;
-  SetAudioEnabled(false);
-  WithSession([](RdcpSession& s) {
-    s.Rewind();
-    s.GetStatus();
-  });
-  RestartAudio();
+  ChangeDvrPlay([](RdcpSession& s) { s.Rewind(); }, true);
 }
 
 void RcCtrlMain::RefreshSettings() {
@@ -723,18 +841,19 @@ void RcCtrlMain::SetAlarmRecordDuration(uint8_t v) {
   WithSession([&](RdcpSession& s) { s.SetAlarmRecordDuration(v); });
 }
 
-void RcCtrlMain::SetAudioRecording(bool on) {
+// The cached audio flags with one bit replaced.
+void RcCtrlMain::SetAudioFlagBit(uint8_t bit, bool on) {
   WithSession([&](RdcpSession& s) {
-    uint8_t flags = s.State().settings.audio_flags;
-    s.SetAudioFlags(static_cast<uint8_t>((flags & ~0x01) | (on ? 0x01 : 0)));
+    const uint8_t flags = s.State().settings.audio_flags;
+    s.SetAudioFlags(static_cast<uint8_t>((flags & ~bit) | (on ? bit : 0)));
   });
 }
 
+void RcCtrlMain::SetAudioRecording(bool on) {
+  SetAudioFlagBit(kAudioRecordingBit, on);
+}
 void RcCtrlMain::SetSpeakerMute(bool on) {
-  WithSession([&](RdcpSession& s) {
-    uint8_t flags = s.State().settings.audio_flags;
-    s.SetAudioFlags(static_cast<uint8_t>((flags & ~0x02) | (on ? 0x02 : 0)));
-  });
+  SetAudioFlagBit(kSpeakerMutedBit, on);
 }
 
 void RcCtrlMain::SetFrameInterval(uint8_t interval) {
@@ -747,13 +866,13 @@ void RcCtrlMain::SetChannelFilter(const ChannelDisplayState* wanted, const uint8
     uint8_t f = 0;
     if (audio_bits != nullptr)
       f |= *audio_bits;
-    else if ((current & 0x10) != 0)
-      f |= 0x10;
+    else if ((current & stream_filter::kAudioExcluded) != 0)
+      f |= stream_filter::kAudioExcluded;
     if (wanted != nullptr) {
       if ((s.State().stream_content & kChannelSetQuad) != 0) {
-        f |= 0x0F;
+        f |= stream_filter::kChannelMask;
       } else {
-        f |= 0x80;
+        f |= stream_filter::kPerChannel;
         for (int i = 0; i < 4; ++i)
           if (wanted->channel[i] == 0) f |= static_cast<uint8_t>(1u << i);
       }
@@ -765,8 +884,10 @@ void RcCtrlMain::SetChannelFilter(const ChannelDisplayState* wanted, const uint8
 
 void RcCtrlMain::SetAudioEnabled(bool on) {
   WithSession([&](RdcpSession& s) {
-    uint8_t f = s.RecordMode() != 0 ? 0 : static_cast<uint8_t>(s.StreamFilter() & ~0x10);
-    if (!on) f |= 0x10;
+    uint8_t f = s.RecordMode() != 0
+                    ? 0
+                    : static_cast<uint8_t>(s.StreamFilter() & ~stream_filter::kAudioExcluded);
+    if (!on) f |= stream_filter::kAudioExcluded;
     s.SetStreamFilter(s.StreamFrameInterval(), f);
   });
 }

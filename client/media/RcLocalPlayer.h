@@ -13,7 +13,7 @@
 #include <string>
 #include <thread>
 
-#include "client/engine/net/EngineEvents.h"
+#include "client/events/EngineEvents.h"
 #include "client/media/MysFormat.h"
 #include "shared/stream/ChannelDisplayState.h"
 #include "shared/stream/StreamPacket.h"

@@ -6,6 +6,7 @@
 
 #include <pthread.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -108,6 +109,8 @@ int RcImageHandler::Init(mjpeg::VideoStandard standard, DisplayTarget* target,
     d.Open(standard);
     if (!d.IsOpen()) return kBitmapFailed;
   }
+  for (auto& synced : synced_) synced.store(false);
+  channels_shown_.store(0);
 
   // 256-colour output is drawn through the decoder's palette.
   palette_.fill(qRgb(0, 0, 0), 256);
@@ -175,10 +178,16 @@ int RcImageHandler::Init(mjpeg::VideoStandard standard, DisplayTarget* target,
 
 int RcImageHandler::QueueFrame(const uint8_t* frame, std::size_t length,
                                const ChannelDisplayState& channels, const RecTime& time) {
-  if (!running_.load() || frame == nullptr || length > kMaxFrame) return 0;
+  if (frame == nullptr || length > kMaxFrame) return 0;
+  // Every frame not shown breaks its channel's chain of partial frames.
+  auto dropped = [&] {
+    synced_[static_cast<std::size_t>(FrameChannel(frame, length))].store(false);
+    return 0;
+  };
+  if (!running_.load()) return dropped();
   std::lock_guard plock(producer_mu_);
   DisplaySlot& slot = slots_[produced_ % kSlots];
-  if (slot.busy.load(std::memory_order_acquire)) return 0;
+  if (slot.busy.load(std::memory_order_acquire)) return dropped();
 
   // Round control: in a software quad each enabled channel gets one frame per
   // round, so a channel that sends faster cannot fill the queue.
@@ -191,7 +200,7 @@ int RcImageHandler::QueueFrame(const uint8_t* frame, std::size_t length,
     int enabled = 0;
     for (uint32_t e : current_.channel) enabled += e != 0 ? 1 : 0;
     if (n <= 3) {
-      if (round_.channel[n] != 0 && enabled > 1) return 0;
+      if (round_.channel[n] != 0 && enabled > 1) return dropped();
       round_.channel[n] = 1;
       if (round_ == current_) round_ = ChannelDisplayState{};
     }
@@ -278,11 +287,24 @@ int RcImageHandler::ShowFrame(DisplaySlot& slot, int channel) {
   // A software-quad frame of no channel CH1..CH4 has no tile to go to.
   if (soft_quad && channel > 3) return kOk;
 
+  // A partial frame only codes what changed since the channel's previous
+  // frame: after a frame of the channel was missed it would paint over a
+  // picture it was not made for, so it waits for the channel's next full frame.
+  std::atomic<bool>& synced = synced_[static_cast<std::size_t>(channel & 7)];
+  const bool partial =
+      slot.length > 4 &&
+      std::equal(kFrameStartCode.begin(), kFrameStartCode.end(), slot.frame.get()) &&
+      !FrameHeaderByte::Parse(slot.frame[4]).full_frame;
+  if (partial && !synced.load()) return kOk;
   const int status = decoders_[static_cast<std::size_t>(channel & 7)].DecodeFrame(
       slot.frame.get(), slot.length, output_.get(), soft_quad);
   last_status_.store(status);
   // A frame the decoder rejects has no picture: the composite stays as it is.
-  if (status != mjpeg::kStatusTrueColour && status != mjpeg::kStatusPalette) return kDrawFailed;
+  if (status != mjpeg::kStatusTrueColour && status != mjpeg::kStatusPalette) {
+    synced.store(false);
+    return kDrawFailed;
+  }
+  synced.store(true);
 
   QImage& surface = soft_quad ? tile_surface_ : full_surface_;
   PaintOutput(surface, status);
@@ -297,6 +319,8 @@ int RcImageHandler::ShowFrame(DisplaySlot& slot, int channel) {
   std::lock_guard lock(composite_lock_);
   last_time_ = slot.time;
   CopyInto(composite_, x0, y0, surface);
+  frames_shown_.fetch_add(1);
+  channels_shown_.fetch_or(static_cast<uint8_t>(1u << (channel & 7)));
   if (soft_quad) {
     for (int i = 0; i < 4; ++i)
       if (st.channel[i] == 0)
@@ -318,10 +342,9 @@ void RcImageHandler::Refresh(uint8_t osd_code, uint8_t play_speed) {
   DrawOutlined(overlay_, kWidth - kTimeTextRight, ty, QString::fromStdString(TimeText(time)));
   const std::string osd = OsdText(osd_code, play_speed);
   if (!osd.empty()) DrawOutlined(overlay_, 1, ty, QString::fromStdString(osd));
-  {
-    std::lock_guard lock(composite_lock_);
-    target_->Present(overlay_);
-  }
+  // The overlay belongs to this thread: it is presented outside the composite
+  // lock, so a target may take a snapshot or save a bitmap from its paint.
+  target_->Present(overlay_);
 
   std::lock_guard alock(avi_mu_);
   if (avi_ != nullptr) {

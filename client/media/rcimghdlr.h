@@ -31,7 +31,10 @@
 namespace rd {
 
 // Where the refreshed picture goes: the video area of a window (or a test).
-// Present runs on the thread that calls Refresh.
+// Present runs on the thread that calls Refresh, with no lock of the handler
+// held. The picture is the handler's own surface and is valid for the call
+// only: a target that keeps it copies the pixels into a surface of its own
+// (a shallow QImage copy would make the next refresh allocate a new surface).
 class DisplayTarget {
  public:
   virtual ~DisplayTarget() = default;
@@ -115,6 +118,10 @@ class RcImageHandler {
 
   // Frames the display thread has handled (shown or rejected by the decoder).
   uint64_t FramesHandled() const { return frames_handled_.load(); }
+  // Frames painted into the composite, and the channel codes (bit n = code n)
+  // painted at least once since Init.
+  uint64_t FramesShown() const { return frames_shown_.load(); }
+  uint8_t ChannelsShown() const { return channels_shown_.load(); }
   int LastDecodeStatus() const { return last_status_.load(); }
   RecTime LastFrameTime() const;
   // A copy of the composite picture (640 x display height).
@@ -153,6 +160,9 @@ class RcImageHandler {
   // all, the frames of several cameras in one stream would paint over each
   // other's pictures.
   std::array<mjpeg::MjpegDecoder, 8> decoders_;
+  // Per channel code: its decoder holds the channel's previous frame, so a
+  // partial frame may be shown (cleared by every frame that is dropped).
+  std::array<std::atomic<bool>, 8> synced_{};
   QVector<QRgb> palette_;
   std::unique_ptr<uint8_t[]> output_;
   QFont font_;
@@ -190,6 +200,8 @@ class RcImageHandler {
   std::condition_variable wake_cv_;
   std::thread display_thread_;
   std::atomic<uint64_t> frames_handled_{0};
+  std::atomic<uint64_t> frames_shown_{0};
+  std::atomic<uint8_t> channels_shown_{0};
   std::atomic<int> last_status_{0};
 
   LatencyProbe latency_probe_;

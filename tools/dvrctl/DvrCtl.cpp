@@ -95,8 +95,8 @@ const std::map<std::string, std::string>& CommandHelp() {
        "  Records the live stream into a local .mys file (default folder stream_files).\n"},
       {"snapshot",
        "dvrctl ... snapshot [--frames N] FILE.bmp\n"
-       "  Saves the picture as a 24-bit bitmap once N frames (default 1) were shown;\n"
-       "  with four cameras, --frames 4 or more fills every tile of the quad.\n"},
+       "  Saves the picture as a 24-bit bitmap once N frames (default 1) were shown\n"
+       "  and every channel of the stream has its picture.\n"},
       {"export-avi",
        "dvrctl ... export-avi --seconds N [--codec NAME] FILE.avi\n"
        "  Exports the picture and the audio as AVI (codec default: uncompressed).\n"},
@@ -302,18 +302,18 @@ class Runner {
       if (done && done()) return true;
       const auto now = Clock::now();
       if (now >= end) return false;
-      if (connecting_ && now - connect_start_ >= seconds(30)) {
+      if (connecting_ && now - connect_start_ >= milliseconds(rctick::kConnectTimeoutMs)) {
         connecting_ = false;
-        main_.Tick(0);
+        main_.Tick(rctick::kConnectTimeout);
       }
       if (now >= next_second_) {
-        next_second_ = now + seconds(1);
-        if (main_.ConnectionState() >= 3) main_.Tick(3);
+        next_second_ = now + milliseconds(rctick::kSecondMs);
+        if (main_.ConnectionState() >= rcstate::kOpen) main_.Tick(rctick::kSecond);
         if (each_second) each_second();
       }
       if (now >= next_frame_) {
-        next_frame_ = now + milliseconds(33);
-        main_.Tick(4);
+        next_frame_ = now + milliseconds(rctick::kRefreshMs);
+        main_.Tick(rctick::kRefresh);
       }
       std::this_thread::sleep_for(milliseconds(2));
     }
@@ -323,12 +323,12 @@ class Runner {
     main_.SetPorts(g.control_port, g.stream_port);
     connecting_ = true;
     connect_start_ = Clock::now();
-    next_second_ = Clock::now() + seconds(1);
+    next_second_ = Clock::now() + milliseconds(rctick::kSecondMs);
     main_.Connect(g.dvr, g.password);
     bool ok = Pump(seconds(40), [&] {
       DvrStateBlock st;
-      return main_.ConnectionState() >= 3 && main_.GetDvrState(&st) && st.settings_valid &&
-             st.status_valid;
+      return main_.ConnectionState() >= rcstate::kOpen && main_.GetDvrState(&st) &&
+             st.settings_valid && st.status_valid;
     });
     connecting_ = false;
     if (!ok) return event_seen() ? kExitEvent : (err_ << "dvrctl: no session\n", kExitFailed);
@@ -352,8 +352,8 @@ class Runner {
     counts_[m.m]++;
     if (m.m == rcmsg::kConnectionEvent && event_code_ < 0) {
       event_code_ = static_cast<int>(m.w);
-      const bool late =
-          event_code_ == rcevent::kConnectFailed && main_.MillisSinceConnect() > 10000;
+      const bool late = event_code_ == rcevent::kConnectFailed &&
+                        main_.MillisSinceConnect() > rctick::kSlowConnectMs;
       rcevent::Text t = rcevent::Describe(event_code_, m.l, late);
       if (t.caption != nullptr)
         err_ << t.caption << "\n" << t.text << "\n";
@@ -491,7 +491,7 @@ int PlayFile(const std::vector<std::string>& args, std::ostream& out, std::ostre
            [&] { return run.main().LocalPlayerState() == RcLocalPlayer::kPause; });
   // Let the display thread show what was queued.
   run.Pump(milliseconds(200), nullptr);
-  run.main().Tick(4);
+  run.main().Tick(rctick::kRefresh);
   int saved = 0;
   if (ca.opts.count("--snapshot")) saved = run.main().SaveBitmap(ca.opts["--snapshot"]);
   const double secs = std::chrono::duration<double>(Clock::now() - t0).count();
@@ -754,7 +754,17 @@ int DvrCommand(const Global& g, const std::vector<std::string>& args, std::ostre
   }
   if (cmd == "snapshot") {
     const auto wanted = static_cast<uint64_t>(snapshot_frames);
-    if (!run.Pump(seconds(20), [&] { return m.ImageHandler().FramesHandled() >= wanted; }))
+    // A channel shows its first picture with its first full frame.
+    auto every_channel_shown = [&] {
+      const ChannelDisplayState present = m.ChannelsPresent();
+      uint8_t need = present.quad != 0 ? 0x10 : 0;
+      for (int i = 0; i < 4 && present.quad == 0; ++i)
+        if (present.channel[i] != 0) need = static_cast<uint8_t>(need | (1u << i));
+      return (m.ImageHandler().ChannelsShown() & need) == need;
+    };
+    if (!run.Pump(seconds(20), [&] {
+          return m.ImageHandler().FramesShown() >= wanted && every_channel_shown();
+        }))
       return event_or_fail("no frame arrived");
     if (m.SaveBitmap(ca.plain[0]) != 0)
       return err << "dvrctl: cannot write " << ca.plain[0] << "\n", kExitFailed;

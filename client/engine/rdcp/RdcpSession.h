@@ -25,7 +25,7 @@
 #include <mutex>
 #include <vector>
 
-#include "client/engine/net/EngineEvents.h"
+#include "client/events/EngineEvents.h"
 #include "client/engine/net/EngineSocket.h"
 #include "client/engine/rdcp/RdcpWire.h"
 #include "shared/stream/ChannelDisplayState.h"

@@ -1,6 +1,6 @@
 #include "client/engine/stream/RateAdjuster.h"
 
-#include "client/engine/net/EngineEvents.h"
+#include "client/events/EngineEvents.h"
 #include "client/engine/stream/StreamStats.h"
 
 namespace rd {

@@ -26,7 +26,7 @@
 #include <memory>
 #include <mutex>
 
-#include "client/engine/net/EngineEvents.h"
+#include "client/events/EngineEvents.h"
 #include "client/engine/net/EngineSocket.h"
 #include "shared/stream/StreamPacket.h"
 

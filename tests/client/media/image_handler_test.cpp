@@ -95,6 +95,15 @@ constexpr Colour kGreen{150, 44, 21};
 constexpr Colour kBlue{29, 255, 107};
 constexpr Colour kGrey{90, 128, 128};
 
+// A picture of one flat colour, for the encoder.
+YuvPicture FlatPicture(const Colour& c) {
+  YuvPicture p(VideoStandard::kNtsc);
+  std::fill(p.y.begin(), p.y.end(), c.y);
+  std::fill(p.cb.begin(), p.cb.end(), c.cb);
+  std::fill(p.cr.begin(), p.cr.end(), c.cr);
+  return p;
+}
+
 class FakeStats : public DisplayQueueStats {
  public:
   void AddQueued() override { queued++; }
@@ -245,18 +254,11 @@ TEST_F(ImageHandlerTest, PartialFramesOfEachCameraBuildOnThatCamerasOwnPicture) 
   // and must not bring in camera 2's.
   Start();
   const auto st = State(false, {1, 2});
-  auto flat = [](const Colour& c) {
-    YuvPicture p(VideoStandard::kNtsc);
-    std::fill(p.y.begin(), p.y.end(), c.y);
-    std::fill(p.cb.begin(), p.cb.end(), c.cb);
-    std::fill(p.cr.begin(), p.cr.end(), c.cr);
-    return p;
-  };
   MjpegEncoder cam1, cam2;
   auto bytes = [](std::span<const uint8_t> s) { return std::vector<uint8_t>(s.begin(), s.end()); };
-  Show(bytes(cam1.EncodeFull(flat(kRed), 0, 0)), st);
-  Show(bytes(cam2.EncodeFull(flat(kBlue), 0, 1)), st);
-  YuvPicture changed = flat(kRed);
+  Show(bytes(cam1.EncodeFull(FlatPicture(kRed), 0, 0)), st);
+  Show(bytes(cam2.EncodeFull(FlatPicture(kBlue), 0, 1)), st);
+  YuvPicture changed = FlatPicture(kRed);
   for (int y = 0; y < 16; ++y)
     for (int x = 0; x < 16; ++x) changed.y[static_cast<std::size_t>(y) * changed.width + x] = 200;
   Show(bytes(cam1.EncodePartial(changed, 0, 0)), st);
@@ -495,6 +497,43 @@ TEST(ImageHandlerTexts, OsdTextTable) {
   for (const Case& c : cases)
     EXPECT_EQ(RcImageHandler::OsdText(c.code, c.speed), c.text)
         << int(c.code) << "/" << int(c.speed);
+}
+
+}  // namespace
+}  // namespace rd
+
+namespace rd {
+namespace {
+
+// A partial frame codes only what changed since its channel's previous
+// frame: one that follows a missed frame of its channel waits for the next
+// full frame instead of painting over a picture it was not made for.
+TEST_F(ImageHandlerTest, PartialFrameAfterAMissedFrameWaitsForAFullOne) {
+  Start();
+  auto bytes = [](std::span<const uint8_t> s) { return std::vector<uint8_t>(s.begin(), s.end()); };
+  MjpegEncoder cam1, cam2;
+  cam1.EncodeFull(FlatPicture(kGrey), 0, 0);  // a full frame the handler never got
+  const QImage black = handler.CompositeSnapshot();
+  Show(bytes(cam1.EncodePartial(FlatPicture(kRed), 0, 0)), State(false, {1}));
+  EXPECT_EQ(handler.FramesShown(), 0u) << "nothing before the channel's first full frame";
+  EXPECT_EQ(handler.CompositeSnapshot(), black);
+  Show(bytes(cam1.EncodeFull(FlatPicture(kGrey), 0, 0)), State(false, {1}));
+  Show(bytes(cam1.EncodePartial(FlatPicture(kRed), 0, 0)), State(false, {1}));
+  EXPECT_EQ(handler.FramesShown(), 2u);
+  EXPECT_NEAR(qRed(handler.CompositeSnapshot().pixel(320, 218)), qRed(kRed.rgb()), 3);
+  EXPECT_EQ(handler.ChannelsShown(), 0x01);
+
+  // Round control refuses a second CH1 frame in a software quad: CH1 has
+  // missed a frame, so its next partial frame is not shown.
+  const auto quad = State(false, {1, 2});
+  Show(bytes(cam1.EncodeFull(FlatPicture(kGreen), 0, 0)), quad);
+  const auto refused = bytes(cam1.EncodePartial(FlatPicture(kBlue), 0, 0));
+  ASSERT_EQ(handler.QueueFrame(refused.data(), refused.size(), quad, {}), 0);
+  Show(bytes(cam2.EncodeFull(FlatPicture(kBlue), 0, 1)), quad);  // ends the round
+  const uint64_t shown = handler.FramesShown();
+  Show(bytes(cam1.EncodePartial(FlatPicture(kRed), 0, 0)), quad);
+  EXPECT_EQ(handler.FramesShown(), shown);
+  EXPECT_EQ(handler.ChannelsShown(), 0x03);
 }
 
 }  // namespace

@@ -12,6 +12,7 @@
 #include <QGuiApplication>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <deque>
@@ -199,6 +200,34 @@ TEST_F(CtrlMainTest, SuccessfulConnectConversationAndLiveFrames) {
   }
   EXPECT_FALSE(window.HasMsg(rcmsg::kConnectionEvent));
   EXPECT_TRUE(window.Has(rcmsg::kAudioAvailable, 1));
+  // Posted messages carry values: the stream address as a number, the
+  // channels present as bits (not pointers the engine rewrites).
+  for (const Message& x : m) {
+    if (x.msg == rcmsg::kStreamConnecting) {
+      EXPECT_EQ(rcmsg::AddressText(x.l), "127.0.0.1");
+    }
+  }
+  ASSERT_TRUE(rdtest::WaitFor([&] { return window.HasMsg(rcmsg::kChannelsPresent); }));
+  for (const Message& x : window.Messages()) {
+    if (x.msg == rcmsg::kChannelsPresent) {
+      EXPECT_EQ(rcmsg::UnpackChannels(x.l), (ChannelDisplayState{0, {1, 1, 1, 1}}));
+    }
+  }
+  EXPECT_EQ(main->ChannelsPresent(), (ChannelDisplayState{0, {1, 1, 1, 1}}));
+  EXPECT_EQ(main->StreamAddress(), "127.0.0.1");
+  EXPECT_EQ(main->StreamPort(), dvr->stream_port());
+  // Getters the windows read: the emulator's 64 MiB master disk (its packet
+  // area a little less), no slave.
+  EXPECT_EQ(main->DiskInstalled(0), 1);
+  EXPECT_GT(main->DiskCapacityMb(0), 60u);
+  EXPECT_LE(main->DiskCapacityMb(0), 64u);
+  EXPECT_EQ(main->DiskInstalled(1), 0);
+  EXPECT_EQ(main->DiskCapacityMb(1), 0u);
+  EXPECT_EQ(main->DiskUsedMb(1), 0u);
+  EXPECT_EQ(main->DvrMode(), dvr_mode::kView);
+  EXPECT_EQ(main->AudioAvailable(), 1);
+  EXPECT_EQ(main->StreamChannelsShown(), (ChannelDisplayState{0, {1, 1, 1, 1}}));
+  EXPECT_TRUE(main->AutoAdjust());
 
   DvrStateBlock st;
   ASSERT_TRUE(main->GetDvrState(&st));
@@ -322,6 +351,16 @@ TEST_F(CtrlMainTest, RefusedStreamConnectIsEventEight) {
                               std::chrono::seconds(10)));
   EXPECT_EQ(window.FirstEvent(store)->w, 8u);
   EXPECT_TRUE(window.HasMsg(rcmsg::kStreamConnectResult));
+  // The failed result reaches the window before the event, so the teardown's
+  // "Disconnected" is the status text that stays.
+  int result_at = -1, event_at = -1;
+  for (std::size_t i = 0; i < store.size(); ++i) {
+    if (store[i].msg == rcmsg::kStreamConnectResult && store[i].w != 0 && result_at < 0)
+      result_at = static_cast<int>(i);
+    if (store[i].msg == rcmsg::kConnectionEvent && event_at < 0) event_at = static_cast<int>(i);
+  }
+  EXPECT_GE(result_at, 0);
+  EXPECT_LT(result_at, event_at);
   TearDownConnections();
 }
 
@@ -474,6 +513,59 @@ TEST(WindowRegistry, RegistersSixteenAndClosesGaps) {
   EXPECT_EQ(reg.Main(), &w[1]);
   EXPECT_EQ(reg.Register(&w[16]), 16);
   EXPECT_EQ(reg.All().back(), &w[16]);
+}
+
+TEST(WindowRegistry, UnregistersByIdentity) {
+  WindowRegistry reg;
+  TestWindow a, b, c;
+  reg.Register(&a);
+  reg.Register(&b);
+  reg.Register(&c);
+  reg.Unregister(&b);  // by number, a later entry would now be the wrong one
+  reg.Unregister(&c);
+  EXPECT_EQ(reg.Count(), 1);
+  EXPECT_TRUE(reg.Contains(&a));
+  EXPECT_FALSE(reg.Contains(&c));
+  reg.Unregister(&c);  // not registered: nothing happens
+  EXPECT_EQ(reg.Main(), &a);
+}
+
+// A modeless window that unregisters and deletes itself while a worker
+// posts to every window: once Unregister returned, no post reaches it (the
+// address sanitizer sees a use after free otherwise).
+TEST(WindowRegistry, WindowDeletedWhileAWorkerPosts) {
+  WindowRegistry reg;
+  TestWindow main_window;
+  reg.Register(&main_window);
+  std::atomic<bool> stop{false};
+  std::thread worker([&] {
+    while (!stop.load()) reg.PostAll(rcmsg::kSecondTick, 0, 0);
+  });
+  EXPECT_TRUE(rdtest::WaitFor([&] { return main_window.Count(rcmsg::kSecondTick) > 0; }));
+  for (int i = 0; i < 2000; ++i) {
+    auto* dialog = new TestWindow;
+    ASSERT_EQ(reg.Register(dialog), 2);
+    reg.Unregister(dialog);
+    delete dialog;
+  }
+  stop.store(true);
+  worker.join();
+}
+
+TEST(WindowMessages, PackedValuesRoundTrip) {
+  EXPECT_EQ(rcmsg::AddressText(rcmsg::PackAddress("192.168.1.20")), "192.168.1.20");
+  EXPECT_EQ(rcmsg::PackAddress("192.168.1.20"), 0xC0A80114);
+  EXPECT_EQ(rcmsg::PackAddress("not an address"), 0);
+  const ChannelDisplayState flags{1, {0, 1, 0, 1}};
+  EXPECT_EQ(rcmsg::PackChannels(flags), 0b10101);
+  EXPECT_EQ(rcmsg::UnpackChannels(rcmsg::PackChannels(flags)), flags);
+}
+
+TEST_F(CtrlMainTest, NullDisplayTargetIsRefused) {
+  StartSim();
+  Make();
+  EXPECT_FALSE(main->SetDisplayTarget(nullptr));
+  EXPECT_TRUE(main->SetDisplayTarget(&target));
 }
 
 }  // namespace

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "client/engine/net/EngineEvents.h"
+#include "client/events/EngineEvents.h"
 #include "client/engine/rdcp/RdcpWire.h"
 
 namespace rdtest {

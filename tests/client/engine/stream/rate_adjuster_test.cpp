@@ -5,7 +5,7 @@
 
 #include <vector>
 
-#include "client/engine/net/EngineEvents.h"
+#include "client/events/EngineEvents.h"
 #include "client/engine/stream/RateAdjuster.h"
 #include "client/engine/stream/StreamStats.h"
 

@@ -11,7 +11,7 @@
 #include <thread>
 #include <vector>
 
-#include "client/engine/net/EngineEvents.h"
+#include "client/events/EngineEvents.h"
 #include "client/engine/stream/StreamReceiver.h"
 
 namespace rdtest {
