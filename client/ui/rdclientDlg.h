@@ -18,9 +18,11 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "client/engine/rcctrlmain.h"
 #include "client/ui/ConnectionDisplay.h"
+#include "client/ui/models/PlayDialogModel.h"
 #include "client/ui/rdclientIds.h"
 #include "shared/avi/AviWriter.h"
 #include "ui/ControlTable.h"
@@ -48,6 +50,16 @@ class ClientDialogs {
   virtual QDialog* CreateStatistics(RdclientDlg& owner, RcCtrlMain& main) = 0;
   // Modal display colour choice: true on OK with *true_colour the choice.
   virtual bool ChooseColours(RdclientDlg& owner, bool currently_true_colour, bool* true_colour) = 0;
+  // Modal DVR play dialog over the DVR's event list (newest first): true on
+  // OK with *choice the timed or event play to start. Without the dialog the
+  // play search ends as if it was cancelled.
+  virtual bool ChoosePlay(RdclientDlg& owner, const std::vector<EventRecord>& events,
+                          ui::PlayChoice* choice) {
+    (void)owner;
+    (void)events;
+    (void)choice;
+    return false;
+  }
 };
 
 class RdclientDlg : public QDialog {
