@@ -33,14 +33,16 @@ inline constexpr rd::RecTime kRecordingBase{7, 3, 14, 9, 0, 0};
 
 struct RecordingSpec {
   int frames = 48;         // in stream order
-  int channels = 4;        // channel codes 0 .. channels - 1 in turn
+  int channels = 4;        // channel codes 0 .. channels - 1 in turn (4: the quad picture)
   int full_every = 6;      // a full frame every this many frames of a channel
   int cycle = 0;           // > 0: each camera's pictures repeat with this period
   std::size_t pad_to = 0;  // frames padded with zero bytes to at least this size
   int audio_every = 0;     // an audio packet after every this many frames (0: none)
+  int audio_from = 0;      // ... from this frame on
   uint8_t rate = 0;        // RateCode of every packet
   int quality = 6;
   int64_t time_offset = 0;  // in frames: frame k has the time of frame time_offset + k
+  int64_t end_seconds = 0;  // > 0: the last packet is stamped this much after the last frame
 };
 
 struct FixtureFrame {
@@ -123,12 +125,15 @@ inline Recording BuildRecording(const RecordingSpec& spec) {
     r.frame_packet.push_back(builder.packets().size());  // frames fill whole packets
     builder.set_time(r.frames[k].time);
     builder.AppendVideo(r.frames[k].bytes);
-    if (spec.audio_every > 0 && (k + 1) % static_cast<std::size_t>(spec.audio_every) == 0) {
+    if (spec.audio_every > 0 && static_cast<int>(k) >= spec.audio_from &&
+        (k + 1) % static_cast<std::size_t>(spec.audio_every) == 0) {
       r.audio.push_back(AudioSamples(r.audio.size()));
       builder.AppendAudio(r.audio.back().data());
     }
   }
   // A last start code closes the last frame, as the next recorded frame would.
+  if (spec.end_seconds > 0 && !r.frames.empty())
+    builder.set_time(AddSeconds(r.frames.back().time, spec.end_seconds));
   builder.AppendVideo(std::vector<uint8_t>(rd::kFrameStartCode.begin(), rd::kFrameStartCode.end()));
   builder.Flush();
   r.packets = builder.TakePackets();
