@@ -655,22 +655,14 @@ void PlaybackEngine::PlayBuffer(std::unique_lock<std::mutex>& lock, int b, uint6
     const bool full = buf.IsFullFrame(static_cast<std::size_t>(i));
     current_time_ = f.time;
 
-    // The end of a recording that has not wrapped.
+    // The end of a recording that has not wrapped: this frame is the last
+    // one shown; play stops after it.
+    unsigned stop_after = 0;
     if (!ring_.wrapped()) {
-      unsigned disable = 0;
       if (mode_ == 1 && AtEnd(f.time)) {
-        disable = kButtonPlay | kButtonNextFrame | kButtonPause;
+        stop_after = kButtonPlay | kButtonNextFrame | kButtonPause;
       } else if (mode_ == 2 && AtOrBeforeStart(f.time)) {
-        disable = kButtonPreviousFrame | kButtonReverse | kButtonPause;
-      }
-      if (disable != 0) {
-        mode_ = 0;
-        stats_.ended = true;
-        if (options_.view) {
-          lock.unlock();
-          options_.view->DisableTransport(disable);
-          lock.lock();
-        }
+        stop_after = kButtonPreviousFrame | kButtonReverse | kButtonPause;
       }
     }
     // Paused, held, or holding for a step: wait here, before the frame.
@@ -777,6 +769,15 @@ void PlaybackEngine::PlayBuffer(std::unique_lock<std::mutex>& lock, int b, uint6
       stats_.last_shown = f.time;
     }
     if (!running_ || generation != generation_) return;
+    if (stop_after != 0) {
+      mode_ = 0;
+      stats_.ended = true;
+      if (options_.view) {
+        lock.unlock();
+        options_.view->DisableTransport(stop_after);
+        lock.lock();
+      }
+    }
 
     // Pace and go on.
     int64_t extra = 0;
