@@ -202,6 +202,7 @@ void PlaybackEngine::PlayFrom(uint64_t position) {
   step_hold_forward_ = step_hold_backward_ = false;
   step_credit_ = 0;
   refresh_ = true;
+  position -= position % kPacketSize;  // packets only
   play_position_ = static_cast<int64_t>(std::min(position, ring_.area_bytes()));
   StartPipelineLocked();
   load_request_ = true;
