@@ -140,6 +140,8 @@ TEST_F(EngineTest, ChannelSwitchSearchAndChunkBoundariesNeverShowAMisbuiltPictur
   ASSERT_FALSE(rec_.frames[41].full);
   const auto before = rig.trace.size();  // the engine waits for a step
   rig.engine->PlayFrom(Found(41));
+  EXPECT_FALSE(rig.engine->step_hold()) << "a search lets go of the step hold";
+  EXPECT_EQ(rig.engine->play_mode(), PlaybackEngine::PlayMode::kForward);
   for (int n = 0; n < 16; ++n) {
     ASSERT_TRUE(rig.Step(true));
     ExpectShownFrameIsRight(rig);
@@ -225,8 +227,11 @@ TEST_F(EngineTest, FirstChunkAfterSearchHoldsTheFoundPacketAlsoAfterReverse) {
   EngineRig rig;
   ASSERT_TRUE(PlayFromFrame(rig, 300));
   EXPECT_EQ(rig.trace.Entries().front().chunk_position, Found(300));
-  // The window's open flow may issue Play after the start: nothing moves.
+  // The window's open flow may issue Play after the start: play goes on from
+  // the searched time, not from the start of the recording.
   rig.engine->Play();
+  ASSERT_TRUE(rig.Drive([&] { return rig.trace.size() > 30; }));
+  for (const auto& e : rig.trace.Entries()) EXPECT_GE(rdtest::FrameOfTime(e.time), 300);
   rig.engine->Reverse();
   const uint64_t found = Found(300);
   ASSERT_TRUE(rig.Drive([&] { return rig.trace.Entries().back().chunk_position < found; }));
@@ -305,9 +310,19 @@ TEST_F(EngineTest, ReverseStopsAtTheStartOfAnUnwrappedRecordingAndGoesOnInAWrapp
     rig.Settle();
     EXPECT_EQ(rig.engine->play_mode(), PlaybackEngine::PlayMode::kStopped);
     EXPECT_EQ(rdtest::FrameOfTime(rig.trace.Entries().back().time), 0);
-    std::lock_guard lock(rig.view.mutex);
-    ASSERT_EQ(rig.view.disabled.size(), 1u);
-    EXPECT_EQ(rig.view.disabled[0], kButtonPreviousFrame | kButtonReverse | kButtonPause);
+    {
+      std::lock_guard lock(rig.view.mutex);
+      ASSERT_EQ(rig.view.disabled.size(), 1u);
+      EXPECT_EQ(rig.view.disabled[0], kButtonPreviousFrame | kButtonReverse | kButtonPause);
+    }
+    // Play at the start plays the recording from its start again.
+    const auto before = rig.trace.size();
+    rig.engine->Play();
+    ASSERT_TRUE(rig.Drive([&] { return rig.trace.size() > before + 5; }));
+    const auto e = rig.trace.Entries();
+    EXPECT_EQ(e[before].chunk_position, 0u);
+    for (std::size_t n = before; n < before + 5; ++n)
+      EXPECT_EQ(rdtest::FrameOfTime(e[n].time), static_cast<int>(n - before));
   }
   // Wrapped: the recording starts 300 packets before the end of a ring of
   // 1500 packets (not a whole number of chunks) and goes on at 0; older
