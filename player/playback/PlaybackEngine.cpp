@@ -251,24 +251,21 @@ void PlaybackEngine::Reverse() {
 }
 
 void PlaybackEngine::StepForward() {
-  std::lock_guard lock(mu_);
-  step_hold_backward_ = false;
-  step_hold_forward_ = true;
-  step_credit_ = 1;  // exactly one more frame
-  if (direction_ != 1) direction_changed_ = true;
-  direction_ = 1;
-  mode_ = 1;
-  Notify();
+  Step(1);
 }
 
 void PlaybackEngine::StepBackward() {
+  Step(2);
+}
+
+void PlaybackEngine::Step(int direction) {
   std::lock_guard lock(mu_);
-  step_hold_forward_ = false;
-  step_hold_backward_ = true;
-  step_credit_ = 1;
-  if (direction_ != 2) direction_changed_ = true;
-  direction_ = 2;
-  mode_ = 2;
+  step_hold_forward_ = direction == 1;
+  step_hold_backward_ = direction == 2;
+  step_credit_ = 1;  // exactly one more frame
+  if (direction_ != direction) direction_changed_ = true;
+  direction_ = direction;
+  mode_ = direction;
   Notify();
 }
 

@@ -239,7 +239,9 @@ class PlaybackEngine {
   bool WaitForClock(std::unique_lock<std::mutex>& lock, PlaybackClock::Micros deadline,
                     uint64_t generation, int mode, int skip, bool stepping);
 
-  // Commands (mu_ held).
+  // Commands.
+  void Step(int direction);  // 1 forward, 2 backward
+  // (mu_ held)
   void StopPipelineLocked(std::unique_lock<std::mutex>& lock);
   void StartPipelineLocked();
   bool AtOrBeforeStart(const RecTime& t) const;

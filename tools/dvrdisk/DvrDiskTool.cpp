@@ -405,6 +405,20 @@ int Frames(Options& o, std::ostream& out, std::ostream& err) {
   return kExitOk;
 }
 
+// The checks of opening a disk, its span and the packet of --from.
+int FindStart(const Options& o, Target& t, RecordingSpan* span, uint64_t* position,
+              std::ostream& err) {
+  if (int rc = CheckData(t, o.network, err); rc != kExitOk) return rc;
+  RecordingIndex index(t.disk, t.marker, *t.area);
+  if (int rc = ReadSpanOrFail(index, span, t, err); rc != kExitOk) return rc;
+  if (!index.FindTime(*o.from, *span, position)) {
+    err << "dvrdisk: It's not found !: " << FormatDiskTime(*o.from) << " is not in the recording ("
+        << FormatDiskTime(span->start) << " - " << FormatDiskTime(span->end) << ")\n";
+    return kExitNotFound;
+  }
+  return kExitOk;
+}
+
 int Export(Options& o, std::ostream& out, std::ostream& err) {
   Target t;
   if (int rc = OpenTarget(o, &t, err); rc != kExitOk) return rc;
@@ -413,16 +427,9 @@ int Export(Options& o, std::ostream& out, std::ostream& err) {
            "--avi FILE\n";
     return kExitUsage;
   }
-  if (int rc = CheckData(t, o.network, err); rc != kExitOk) return rc;
-  RecordingIndex index(t.disk, t.marker, *t.area);
   RecordingSpan span;
-  if (int rc = ReadSpanOrFail(index, &span, t, err); rc != kExitOk) return rc;
   uint64_t position = 0;
-  if (!index.FindTime(*o.from, span, &position)) {
-    err << "dvrdisk: It's not found !: " << FormatDiskTime(*o.from) << " is not in the recording ("
-        << FormatDiskTime(span.start) << " - " << FormatDiskTime(span.end) << ")\n";
-    return kExitNotFound;
-  }
+  if (int rc = FindStart(o, t, &span, &position, err); rc != kExitOk) return rc;
   ExportJob job;
   job.device_path = t.path;
   job.area_bytes = *t.area * kSectorSize;
@@ -455,16 +462,9 @@ int Play(Options& o, std::ostream& out, std::ostream& err) {
     err << "dvrdisk: play needs --from TIME (and takes no --to, --frames or --bmp)\n";
     return kExitUsage;
   }
-  if (int rc = CheckData(t, o.network, err); rc != kExitOk) return rc;
-  RecordingIndex index(t.disk, t.marker, *t.area);
   RecordingSpan span;
-  if (int rc = ReadSpanOrFail(index, &span, t, err); rc != kExitOk) return rc;
   uint64_t position = 0;
-  if (!index.FindTime(*o.from, span, &position)) {
-    err << "dvrdisk: It's not found !: " << FormatDiskTime(*o.from) << " is not in the recording ("
-        << FormatDiskTime(span.start) << " - " << FormatDiskTime(span.end) << ")\n";
-    return kExitNotFound;
-  }
+  if (int rc = FindStart(o, t, &span, &position, err); rc != kExitOk) return rc;
   PlayJob job;
   job.disk = PlaybackDisk{t.path, *t.area * kSectorSize, span};
   job.start_position = position;

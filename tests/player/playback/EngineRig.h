@@ -21,27 +21,10 @@
 #include "player/disk/RecordingIndex.h"
 #include "player/playback/PlaybackEngine.h"
 #include "shared/video/VideoSurface.h"
+#include "support/QtTestEnvironment.h"
 #include "support/TestSupport.h"
 
 namespace rdtest {
-
-class QtEnvironment : public ::testing::Environment {
- public:
-  void SetUp() override {
-    if (std::getenv("QT_QPA_PLATFORM") == nullptr) setenv("QT_QPA_PLATFORM", "offscreen", 1);
-    static int argc = 1;
-    static char name[] = "playback_tests";
-    static char* argv[] = {name, nullptr};
-    if (QGuiApplication::instance() == nullptr) app_ = new QGuiApplication(argc, argv);
-  }
-  void TearDown() override {
-    delete app_;
-    app_ = nullptr;
-  }
-
- private:
-  QGuiApplication* app_ = nullptr;
-};
 
 class RecordingView : public rd::PlaybackView {
  public:

@@ -23,7 +23,7 @@ using Shown = TraceEntry::Shown;
 using namespace std::chrono_literals;
 
 [[maybe_unused]] auto* const kQtEnv =
-    ::testing::AddGlobalTestEnvironment(new rdtest::QtEnvironment);
+    ::testing::AddGlobalTestEnvironment(new rdtest::QtTestEnvironment("playback_tests"));
 
 constexpr uint64_t kSectors = 40'000;  // 20 MB, 4998 packets
 constexpr uint64_t C = kChunkBytes;
@@ -75,13 +75,18 @@ class EngineTest : public ::testing::Test {
         << "frame " << k << " channel " << int{e.channel} << (e.full ? " full" : " partial");
   }
 
+  // The rig set up with the image opened, nothing played yet.
+  bool Ready(EngineRig& rig) {
+    if (!rig.Start()) return false;
+    rig.Open(image_);
+    return true;
+  }
   uint64_t Found(int k) {
     return *rdtest::FindPosition(image_, rec_.frames[static_cast<std::size_t>(k)].time);
   }
   // Starts the rig on the image and plays from frame k; true once a frame is shown.
   bool PlayFromFrame(EngineRig& rig, int k) {
-    if (!rig.Start()) return false;
-    rig.Open(image_);
+    if (!Ready(rig)) return false;
     rig.engine->PlayFrom(Found(k));
     return rig.Drive([&] { return rig.engine->stats().frames_shown > 0; });
   }
@@ -95,8 +100,7 @@ class EngineTest : public ::testing::Test {
 TEST_F(EngineTest, FourChannelViewShowsEachChannelsOwnPictureStepByStep) {
   Make(QuadSpec());
   EngineRig rig;
-  ASSERT_TRUE(rig.Start());
-  rig.Open(image_);
+  ASSERT_TRUE(Ready(rig));
   rig.engine->PlayFrom(*rdtest::FindPosition(image_, rdtest::FrameTime(0)));
   // Frame by frame through three chunk boundaries.
   for (int n = 0; n < 40; ++n) {
@@ -252,8 +256,7 @@ TEST_F(EngineTest, FirstChunkAfterSearchHoldsTheFoundPacketAlsoAfterReverse) {
 TEST_F(EngineTest, PlayOnAStoppedPipelineStartsAtTheFirstPacket) {
   Make(QuadSpec(24));
   EngineRig rig;
-  ASSERT_TRUE(rig.Start());
-  rig.Open(image_);
+  ASSERT_TRUE(Ready(rig));
   EXPECT_EQ(rig.engine->play_mode(), PlaybackEngine::PlayMode::kNone);
   rig.engine->Play();  // the search was cancelled: nothing was started
   ASSERT_TRUE(rig.Drive([&] { return rig.trace.size() > 0; }));
@@ -384,8 +387,7 @@ rdtest::RecordingSpec AudioSpec(int frames = 100) {
 TEST_F(EngineTest, AudioPacedPlayTakesTheBuffersAudioTime) {
   Make(AudioSpec());
   EngineRig rig;
-  ASSERT_TRUE(rig.Start());
-  rig.Open(image_);
+  ASSERT_TRUE(Ready(rig));
   rig.engine->PlayFrom(0);
   ASSERT_TRUE(rig.Drive([&] { return rig.engine->stats().ended; }));
   EXPECT_EQ(rig.engine->frame_interval_us(), 40'000u);
@@ -424,8 +426,7 @@ TEST_F(EngineTest, TheAviGetsTheSameAudioAsTheDevice) {
   Make(AudioSpec(300));
   EngineRig rig;
   rdtest::RecordingAvi avi;
-  ASSERT_TRUE(rig.Start());
-  rig.Open(image_);
+  ASSERT_TRUE(Ready(rig));
   rig.engine->SetAviSink(&avi);
   rig.repaint_ticks = true;
   rig.engine->PlayFrom(0);
@@ -444,8 +445,7 @@ TEST_F(EngineTest, AChunkWithoutAudioBesideOneWithAudioKeepsRateCodePacing) {
   spec.audio_from = 300;
   Make(spec);
   EngineRig rig;
-  ASSERT_TRUE(rig.Start());
-  rig.Open(image_);
+  ASSERT_TRUE(Ready(rig));
   rig.engine->PlayFrom(0);
   ASSERT_TRUE(rig.Drive([&] { return rig.trace.size() >= 200; }));
   const auto e = rig.trace.Entries();
@@ -463,8 +463,7 @@ TEST_F(EngineTest, EveryFrameOfEveryChannelTakesItsTimeWhenOneChannelIsShown) {
   spec.rate = 2;
   Make(spec);
   EngineRig rig;
-  ASSERT_TRUE(rig.Start());
-  rig.Open(image_);
+  ASSERT_TRUE(Ready(rig));
   rig.engine->SelectChannel(2);
   rig.engine->PlayFrom(Found(0));
   ASSERT_TRUE(rig.Drive([&] { return rig.trace.size() >= 16; }));
@@ -480,8 +479,7 @@ TEST_F(EngineTest, EveryFrameOfEveryChannelTakesItsTimeWhenOneChannelIsShown) {
 TEST_F(EngineTest, SixteenTimesShowsEveryFourthFrameOfEachChannel) {
   Make(FullSpec(700));
   EngineRig rig;
-  ASSERT_TRUE(rig.Start());
-  rig.Open(image_);
+  ASSERT_TRUE(Ready(rig));
   rig.engine->CycleSpeed();
   rig.engine->CycleSpeed();
   EXPECT_EQ(rig.engine->skip_factor(), 4);
@@ -547,8 +545,7 @@ TEST_F(EngineTest, AReadFailureGivesOneMessageAndTheEngineStaysUsable) {
   Make(FullSpec(700));
   rdtest::ProbeOpener probe;
   EngineRig rig(probe.opener());
-  ASSERT_TRUE(rig.Start());
-  rig.Open(image_);
+  ASSERT_TRUE(Ready(rig));
   const uint64_t start = Found(10);
   {
     std::lock_guard lock(probe.log().mutex);
@@ -580,8 +577,7 @@ TEST_F(EngineTest, AnOpenFailureShowsOneMessagePerStart) {
     return OpenSectorDevice(path, error);
   };
   EngineRig rig(opener);
-  ASSERT_TRUE(rig.Start());
-  rig.Open(image_);
+  ASSERT_TRUE(Ready(rig));
   rig.engine->PlayFrom(Found(10));
   // The load is tried again every second; the message is shown once.
   ASSERT_TRUE(rig.Drive([&] { return rig.engine->stats().open_errors >= 4; }));
@@ -658,8 +654,7 @@ TEST_F(EngineTest, SpeedDuringReverseTurnsForward) {
 TEST_F(EngineTest, TimeTextCaptureAndAviStampAreOfTheLastFrameDrawn) {
   Make(QuadSpec(40));
   EngineRig rig;
-  ASSERT_TRUE(rig.Start());
-  rig.Open(image_);
+  ASSERT_TRUE(Ready(rig));
   rig.engine->SelectChannel(3);
   rig.engine->PlayFrom(Found(0));
   ASSERT_TRUE(rig.Drive([&] { return rig.engine->stats().frames_shown > 0; }));
@@ -715,8 +710,7 @@ TEST_F(EngineTest, QuadPictureSelectsAllChannelsAndLocksTheChannelButtons) {
   spec.cycle = 1;
   Make(spec);
   EngineRig rig;
-  ASSERT_TRUE(rig.Start());
-  rig.Open(image_);
+  ASSERT_TRUE(Ready(rig));
   rig.engine->SelectChannel(2);
   rig.engine->PlayFrom(Found(0));
   ASSERT_TRUE(rig.Drive([&] { return rig.trace.size() >= 12; }));

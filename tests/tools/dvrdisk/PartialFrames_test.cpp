@@ -17,6 +17,7 @@
 #include "shared/still/BmpFile.h"
 #include "support/TestSupport.h"
 #include "tools/dvrdisk/DvrDiskTool.h"
+#include "tools/dvrdisk/ToolOutput.h"
 
 namespace rd::dvrdisk {
 namespace {
@@ -33,11 +34,9 @@ struct Exported {
 
 // The packet `find` reports for the time of frame k.
 uint64_t FoundPacket(const std::filesystem::path& image, int k) {
-  std::ostringstream out, err;
-  EXPECT_EQ(Run({"find", image.string(), FormatDiskTime(rdtest::FrameTime(k))}, out, err), kExitOk)
-      << err.str();
-  return static_cast<uint64_t>(
-      QJsonDocument::fromJson(QByteArray::fromStdString(out.str())).object()["packet"].toInteger());
+  const auto found = Tool({"find", image.string(), FormatDiskTime(rdtest::FrameTime(k))});
+  EXPECT_EQ(found.status, kExitOk) << found.err;
+  return static_cast<uint64_t>(found.json["packet"].toInteger());
 }
 
 // Exports `frames` pictures of all channels from the time of frame `from` as
