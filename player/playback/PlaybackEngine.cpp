@@ -44,7 +44,7 @@ PlaybackEngine::PlaybackEngine(Options options)
       carry_(StreamBuffer::kAudioCapacity),
       audio_block_(kAudioPayloadSize) {
   epoch_ = clock_->Now();
-  loader_.set_message_sink([this](const std::string&) {});  // reported by the load thread
+  loader_.set_message_sink([](const std::string&) {});  // the load thread reports, once a start
 }
 
 PlaybackEngine::~PlaybackEngine() {
@@ -89,8 +89,8 @@ PlaybackEngine::SetUp PlaybackEngine::Start() {
     {
       std::lock_guard lock(mu_);
       running_ = false;
+      Notify();
     }
-    Notify();
     load_thread_.join();
     return SetUp::kImageThreadFailed;
   }
