@@ -14,11 +14,16 @@
 
 namespace {
 
-rd::mjpeg::MjpegDecoder& Decoder(bool pal) {
-  static rd::mjpeg::MjpegDecoder ntsc;
-  static rd::mjpeg::MjpegDecoder pal_decoder;
-  rd::mjpeg::MjpegDecoder& d = pal ? pal_decoder : ntsc;
-  if (!d.IsOpen()) d.Open(pal ? rd::mjpeg::VideoStandard::kPal : rd::mjpeg::VideoStandard::kNtsc);
+// One decoder per standard and kernel choice (a decoder takes its kernels
+// when it opens).
+rd::mjpeg::MjpegDecoder& Decoder(bool pal, bool scalar) {
+  static rd::mjpeg::MjpegDecoder decoders[2][2];
+  rd::mjpeg::MjpegDecoder& d = decoders[pal][scalar];
+  if (!d.IsOpen()) {
+    rd::mjpeg::SetVectorPathsEnabled(!scalar);
+    d.Open(pal ? rd::mjpeg::VideoStandard::kPal : rd::mjpeg::VideoStandard::kNtsc);
+    rd::mjpeg::SetVectorPathsEnabled(true);
+  }
   return d;
 }
 
@@ -52,10 +57,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const size_t frame_size = size - 1;
   const bool true_colour = (mode & 1) != 0;
   const bool half = (mode & 2) != 0;
-  rd::mjpeg::MjpegDecoder& d = Decoder((mode & 4) != 0);
-  rd::mjpeg::SetVectorPathsEnabled((mode & 16) == 0);
+  rd::mjpeg::MjpegDecoder& d = Decoder((mode & 4) != 0, (mode & 16) != 0);
   DecodeOnce(d, frame, frame_size, true_colour, half);
   if (mode & 8) DecodeOnce(d, frame, frame_size, !true_colour, !half);
-  rd::mjpeg::SetVectorPathsEnabled(true);
   return 0;
 }

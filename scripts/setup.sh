@@ -11,6 +11,8 @@ PACKAGES=(
   libasound2-dev alsa-utils
   libavformat-dev libavcodec-dev libavutil-dev libswscale-dev
   xvfb xauth
+  librsvg2-bin gzip man-db groff-base bsdextrautils
+  lintian appstream desktop-file-utils dpkg-dev file
 )
 
 missing=()

@@ -7,3 +7,6 @@ bash scripts/setup.sh
 cmake --preset release
 cmake --build --preset release
 ctest --preset release -j2
+
+# The package: built, checked with lintian, unpacked and run.
+bash scripts/check-package.sh

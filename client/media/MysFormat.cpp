@@ -3,20 +3,10 @@
 #include <cstdio>
 #include <cstring>
 
+#include "shared/stream/ByteOrder.h"
+
 namespace rd {
 namespace {
-
-void Put32(uint8_t* p, uint32_t v) {
-  p[0] = static_cast<uint8_t>(v);
-  p[1] = static_cast<uint8_t>(v >> 8);
-  p[2] = static_cast<uint8_t>(v >> 16);
-  p[3] = static_cast<uint8_t>(v >> 24);
-}
-
-uint32_t Get32(const uint8_t* p) {
-  return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
-         static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
-}
 
 void PutTime(uint8_t* p, const RecTime& t) {
   p[0] = t.year;
@@ -35,43 +25,43 @@ RecTime GetTime(const uint8_t* p) {
 
 void MysFileHeader::Write(uint8_t* out) const {
   std::memset(out, 0, kMysFileHeaderSize);
-  Put32(out, magic);
-  Put32(out + 4, length);
+  StoreLe32(out, magic);
+  StoreLe32(out + 4, length);
   PutTime(out + 8, first);
   PutTime(out + 14, last);
   out[20] = flags;
-  Put32(out + 24, count);
+  StoreLe32(out + 24, count);
 }
 
 MysFileHeader MysFileHeader::Read(const uint8_t* in) {
   MysFileHeader h;
-  h.magic = Get32(in);
-  h.length = Get32(in + 4);
+  h.magic = LoadLe32(in);
+  h.length = LoadLe32(in + 4);
   h.first = GetTime(in + 8);
   h.last = GetTime(in + 14);
   h.flags = in[20];
-  h.count = Get32(in + 24);
+  h.count = LoadLe32(in + 24);
   return h;
 }
 
 void MysRecordHeader::Write(uint8_t* out) const {
   std::memset(out, 0, kMysRecordHeaderSize);
-  Put32(out, magic);
+  StoreLe32(out, magic);
   out[4] = sequence;
-  Put32(out + 8, millis);
-  Put32(out + 12, prev_length);
-  Put32(out + 16, length);
+  StoreLe32(out + 8, millis);
+  StoreLe32(out + 12, prev_length);
+  StoreLe32(out + 16, length);
   PutTime(out + 20, time);
   out[26] = state;
 }
 
 MysRecordHeader MysRecordHeader::Read(const uint8_t* in) {
   MysRecordHeader h;
-  h.magic = Get32(in);
+  h.magic = LoadLe32(in);
   h.sequence = in[4];
-  h.millis = Get32(in + 8);
-  h.prev_length = Get32(in + 12);
-  h.length = Get32(in + 16);
+  h.millis = LoadLe32(in + 8);
+  h.prev_length = LoadLe32(in + 12);
+  h.length = LoadLe32(in + 16);
   h.time = GetTime(in + 20);
   h.state = in[26];
   return h;

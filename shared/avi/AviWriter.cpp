@@ -19,6 +19,7 @@ extern "C" {
 #include <thread>
 
 #include "platform/MessageBox.h"
+#include "shared/stream/ByteOrder.h"
 
 namespace rd {
 namespace {
@@ -521,19 +522,6 @@ int AviWriter::Close() {
 
 namespace {
 
-uint32_t Le32(const uint8_t* p) {
-  return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
-         (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
-}
-
-void PutLe32(uint8_t* p, uint32_t v) {
-  for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
-}
-
-}  // namespace
-
-namespace {
-
 struct AviHeaderOffsets {
   long long avih = -1;        // data of the main header
   long long video_strh = -1;  // data of the first video stream header
@@ -558,7 +546,7 @@ AviHeaderOffsets FindAviHeaders(std::fstream& f) {
   bool in_hdrl = false;
   while (pos + 8 <= list_end) {
     const uint8_t* c = head.data() + pos;
-    const std::size_t size = Le32(c + 4);
+    const std::size_t size = LoadLe32(c + 4);
     const bool list = std::memcmp(c, "LIST", 4) == 0 && pos + 12 <= n;
     if (list && std::memcmp(c + 8, "hdrl", 4) == 0 && !in_hdrl) {
       in_hdrl = true;
@@ -586,7 +574,7 @@ AviHeaderOffsets FindAviHeaders(std::fstream& f) {
 
 void WriteLe32At(std::fstream& f, long long offset, uint32_t value) {
   uint8_t field[4];
-  PutLe32(field, value);
+  StoreLe32(field, value);
   f.seekp(offset);
   f.write(reinterpret_cast<const char*>(field), 4);
 }

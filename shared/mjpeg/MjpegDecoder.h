@@ -145,7 +145,9 @@ void InverseDctReference(const int16_t coefficients[64], uint8_t* out, std::ptrd
 void InverseDctTransposed(const int16_t coefficients_t[64], uint8_t* out, std::ptrdiff_t stride);
 
 // Whether the CPU has the vector paths (AVX2), and a process-wide switch that
-// turns them off (tests compare both; default on). Results are identical.
+// turns them off (tests compare both; default on). A decoder takes its kernels
+// when it opens; InverseDctTransposed reads the switch on each call. Results
+// are identical.
 bool VectorPathsAvailable();
 void SetVectorPathsEnabled(bool enabled);
 

@@ -5,26 +5,10 @@
 #include <limits>
 #include <memory>
 
+#include "shared/stream/ByteOrder.h"
+
 namespace rd {
 namespace {
-
-void Put16(uint8_t* p, uint16_t v) {
-  p[0] = static_cast<uint8_t>(v);
-  p[1] = static_cast<uint8_t>(v >> 8);
-}
-
-void Put32(uint8_t* p, uint32_t v) {
-  for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
-}
-
-uint16_t Get16(const uint8_t* p) {
-  return static_cast<uint16_t>(p[0] | (p[1] << 8));
-}
-
-uint32_t Get32(const uint8_t* p) {
-  return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
-         (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
-}
 
 bool ArgumentsValid(int width, int height, const uint8_t* pixels, std::size_t pitch) {
   if (width <= 0 || height <= 0 || pixels == nullptr) return false;
@@ -55,33 +39,33 @@ BitmapInfoHeader BitmapInfoHeader::Make24(int width, int height) {
 
 std::array<uint8_t, kBmpInfoHeaderSize> BitmapInfoHeader::Pack() const {
   std::array<uint8_t, kBmpInfoHeaderSize> b{};
-  Put32(&b[0], size);
-  Put32(&b[4], static_cast<uint32_t>(width));
-  Put32(&b[8], static_cast<uint32_t>(height));
-  Put16(&b[12], planes);
-  Put16(&b[14], bit_count);
-  Put32(&b[16], compression);
-  Put32(&b[20], size_image);
-  Put32(&b[24], static_cast<uint32_t>(x_pels_per_meter));
-  Put32(&b[28], static_cast<uint32_t>(y_pels_per_meter));
-  Put32(&b[32], clr_used);
-  Put32(&b[36], clr_important);
+  StoreLe32(&b[0], size);
+  StoreLe32(&b[4], static_cast<uint32_t>(width));
+  StoreLe32(&b[8], static_cast<uint32_t>(height));
+  StoreLe16(&b[12], planes);
+  StoreLe16(&b[14], bit_count);
+  StoreLe32(&b[16], compression);
+  StoreLe32(&b[20], size_image);
+  StoreLe32(&b[24], static_cast<uint32_t>(x_pels_per_meter));
+  StoreLe32(&b[28], static_cast<uint32_t>(y_pels_per_meter));
+  StoreLe32(&b[32], clr_used);
+  StoreLe32(&b[36], clr_important);
   return b;
 }
 
 BitmapInfoHeader BitmapInfoHeader::Parse(const uint8_t* b) {
   BitmapInfoHeader h;
-  h.size = Get32(b);
-  h.width = static_cast<int32_t>(Get32(b + 4));
-  h.height = static_cast<int32_t>(Get32(b + 8));
-  h.planes = Get16(b + 12);
-  h.bit_count = Get16(b + 14);
-  h.compression = Get32(b + 16);
-  h.size_image = Get32(b + 20);
-  h.x_pels_per_meter = static_cast<int32_t>(Get32(b + 24));
-  h.y_pels_per_meter = static_cast<int32_t>(Get32(b + 28));
-  h.clr_used = Get32(b + 32);
-  h.clr_important = Get32(b + 36);
+  h.size = LoadLe32(b);
+  h.width = static_cast<int32_t>(LoadLe32(b + 4));
+  h.height = static_cast<int32_t>(LoadLe32(b + 8));
+  h.planes = LoadLe16(b + 12);
+  h.bit_count = LoadLe16(b + 14);
+  h.compression = LoadLe32(b + 16);
+  h.size_image = LoadLe32(b + 20);
+  h.x_pels_per_meter = static_cast<int32_t>(LoadLe32(b + 24));
+  h.y_pels_per_meter = static_cast<int32_t>(LoadLe32(b + 28));
+  h.clr_used = LoadLe32(b + 32);
+  h.clr_important = LoadLe32(b + 36);
   return h;
 }
 
@@ -89,9 +73,9 @@ std::array<uint8_t, kBmpHeadersSize> BuildBmp24Headers(int width, int height) {
   std::array<uint8_t, kBmpHeadersSize> b{};
   b[0] = 'B';
   b[1] = 'M';
-  Put32(&b[2], static_cast<uint32_t>(BmpFileSize24(width, height)));
+  StoreLe32(&b[2], static_cast<uint32_t>(BmpFileSize24(width, height)));
   // Bytes 6..9: two reserved words, zero.
-  Put32(&b[10], static_cast<uint32_t>(kBmpHeadersSize));
+  StoreLe32(&b[10], static_cast<uint32_t>(kBmpHeadersSize));
   const auto info = BitmapInfoHeader::Make24(width, height).Pack();
   std::memcpy(&b[kBmpFileHeaderSize], info.data(), info.size());
   return b;

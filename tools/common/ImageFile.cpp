@@ -10,18 +10,11 @@
 #include <iterator>
 
 #include "shared/still/BmpFile.h"
+#include "shared/stream/ByteOrder.h"
 
 namespace rd {
 
 namespace {
-
-uint32_t Le32(const uint8_t* p) {
-  return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
-         (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
-}
-uint16_t Le16(const uint8_t* p) {
-  return static_cast<uint16_t>(p[0] | (p[1] << 8));
-}
 
 bool Fail(std::string* error, const std::string& text) {
   if (error != nullptr) *error = text;
@@ -31,17 +24,17 @@ bool Fail(std::string* error, const std::string& text) {
 bool DecodeBmp(const std::vector<uint8_t>& b, const std::string& name, RgbImage* out,
                std::string* error) {
   if (b.size() < 14 + 40) return Fail(error, name + ": truncated BMP header");
-  const uint32_t offset = Le32(&b[10]);
-  const uint32_t info_size = Le32(&b[14]);
+  const uint32_t offset = LoadLe32(&b[10]);
+  const uint32_t info_size = LoadLe32(&b[14]);
   if (info_size < 40 || info_size > b.size() - 14) {
     return Fail(error, name + ": unsupported BMP header (size " + std::to_string(info_size) +
                            "; a Windows bitmap header of 40 bytes or more is needed)");
   }
-  const int32_t width = static_cast<int32_t>(Le32(&b[18]));
-  const int32_t raw_height = static_cast<int32_t>(Le32(&b[22]));
-  const uint16_t planes = Le16(&b[26]);
-  const uint16_t bits = Le16(&b[28]);
-  const uint32_t compression = Le32(&b[30]);
+  const int32_t width = static_cast<int32_t>(LoadLe32(&b[18]));
+  const int32_t raw_height = static_cast<int32_t>(LoadLe32(&b[22]));
+  const uint16_t planes = LoadLe16(&b[26]);
+  const uint16_t bits = LoadLe16(&b[28]);
+  const uint32_t compression = LoadLe32(&b[30]);
   if (bits != 24) {
     return Fail(error, name + ": " + std::to_string(bits) +
                            "-bit BMP not supported (only 24-bit uncompressed)");

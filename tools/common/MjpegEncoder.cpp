@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "shared/mjpeg/MjpegTables.h"
+#include "shared/stream/ByteOrder.h"
 #include "shared/stream/StreamPacket.h"
 
 namespace rd {
@@ -138,10 +139,7 @@ struct MjpegEncoder::BitWriter {
     if (n >= 32) {
       n -= 32;
       uint32_t w = static_cast<uint32_t>(acc >> n);
-      p[0] = static_cast<uint8_t>(w >> 24);
-      p[1] = static_cast<uint8_t>(w >> 16);
-      p[2] = static_cast<uint8_t>(w >> 8);
-      p[3] = static_cast<uint8_t>(w);
+      StoreBe32(p, w);
       p += 4;
     }
   }

@@ -18,6 +18,7 @@
 #include "client/engine/rcctrlmain.h"
 #include "client/media/MysFormat.h"
 #include "client/media/RcLocalPlayer.h"
+#include "rd/Version.h"
 
 namespace rd::dvrctl {
 namespace {
@@ -57,7 +58,7 @@ const char kUsage[] =
     "\n"
     "The control and stream ports default to 14337 and 14338. A connection event\n"
     "prints its caption and text and ends the run with status 3.\n"
-    "dvrctl COMMAND --help shows the help of one command.\n";
+    "dvrctl COMMAND --help shows the help of one command, dvrctl --version the version.\n";
 
 const std::map<std::string, std::string>& CommandHelp() {
   static const std::map<std::string, std::string> help = {
@@ -820,6 +821,7 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
   for (; i < args.size(); ++i) {
     const std::string& a = args[i];
     if (a == "--help" || a == "-h") return out << kUsage, kExitOk;
+    if (a == "--version") return out << "dvrctl " << kVersion << "\n", kExitOk;
     if (a.rfind("--", 0) != 0) break;
     if (i + 1 >= args.size())
       return err << "dvrctl: " << a << " needs a value\n" << kUsage, kExitUsage;

@@ -9,6 +9,7 @@
 #include "player/disk/DvrDisk.h"
 #include "player/disk/RecordingIndex.h"
 #include "player/playback/ChunkLoader.h"
+#include "rd/Version.h"
 #include "tools/dvrdisk/DiskExport.h"
 #include "tools/dvrdisk/DiskPlay.h"
 
@@ -75,6 +76,7 @@ struct Options {
   std::optional<double> seconds;
   std::optional<std::string> trace, snapshot;
   bool help = false;
+  bool version = false;
 };
 
 bool ParseUnsigned(const std::string& text, uint64_t* value) {
@@ -100,6 +102,8 @@ std::string ParseOptions(const std::vector<std::string>& args, Options* o) {
     std::string v;
     if (a == "--help" || a == "-h") {
       o->help = true;
+    } else if (a == "--version") {
+      o->version = true;
     } else if (a == "--network") {
       o->network = true;
     } else if (a == "--drive") {
@@ -566,6 +570,8 @@ play    runs the player's playback engine without windows from the time
         is a full or a partial frame; its recorded time; how it was shown
         (full size, in its quadrant, or not).
 
+--help shows this text, --version the program's version.
+
 exit status: 0 done, 1 bad usage, 2 the image or drive cannot be opened,
 3 no DVR marker ("No DVR HDD"), 4 no recording ("No Data"), 5 the time is not
 in the recording, 6 a read or write failed.
@@ -575,6 +581,7 @@ in the recording, 6 a read or write failed.
 int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
   Options o;
   const std::string error = ParseOptions(args, &o);
+  if (o.version) return out << "dvrdisk " << kVersion << "\n", kExitOk;
   if (o.help || (args.empty())) {
     (args.empty() ? err : out) << HelpText();
     return args.empty() ? kExitUsage : kExitOk;

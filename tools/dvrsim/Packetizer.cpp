@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "shared/stream/ByteOrder.h"
 #include "tools/common/DvrDiskImage.h"
 #include "tools/dvrsim/SimLog.h"
 
@@ -22,8 +23,7 @@ void StreamChunker::Reset() {
 void StreamChunker::FlushChunk() {
   chunk_[0] = 0xF7;
   chunk_[1] = 0x7D;
-  chunk_[2] = static_cast<uint8_t>(seq_ & 0xFF);
-  chunk_[3] = static_cast<uint8_t>(seq_ >> 8);
+  StoreLe16(&chunk_[2], seq_);
   std::memset(&chunk_[4], 0, 6);
   chunk_[10] = restart_ ? 0x80 : 0x00;
   chunk_[11] = 0;

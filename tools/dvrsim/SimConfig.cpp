@@ -408,6 +408,7 @@ Usage:
          [--pal] [--quad] [--no-audio] [--disk FILE [--disk-size SIZE] [--network]]
          [--scenario NAME[:ARG]]... [--log FILE] [--fps N] [--quiet]
   dvrsim make-disk --out FILE --size SIZE --duration D [options]   (see make-disk --help)
+  dvrsim --version
 
 Options:
   --listen ADDR        IPv4 address to listen on (default 0.0.0.0)

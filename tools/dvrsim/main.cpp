@@ -11,6 +11,7 @@
 #include <thread>
 #include <vector>
 
+#include "rd/Version.h"
 #include "tools/dvrsim/DvrSim.h"
 #include "tools/dvrsim/MakeDisk.h"
 #include "tools/dvrsim/SimConfig.h"
@@ -56,6 +57,10 @@ int RunMakeDisk(const std::vector<std::string>& args) {
 
 int main(int argc, char** argv) {
   std::vector<std::string> args(argv + 1, argv + argc);
+  if (args.size() == 1 && args[0] == "--version") {
+    std::printf("dvrsim %s\n", rd::kVersion);
+    return 0;
+  }
   if (!args.empty() && args[0] == "make-disk")
     return RunMakeDisk(std::vector<std::string>(args.begin() + 1, args.end()));
 

@@ -7,6 +7,7 @@
 #include <iterator>
 #include <optional>
 
+#include "rd/Version.h"
 #include "shared/mjpeg/MjpegDecoder.h"
 #include "shared/stream/StreamPacket.h"
 #include "tools/common/ImageFile.h"
@@ -34,6 +35,7 @@ struct Options {
   int card = 0;  // 0: natural picture
   long frame = 0;
   bool help = false;
+  bool version = false;
   std::vector<std::string> files;
 };
 
@@ -61,6 +63,10 @@ std::string Parse(const std::vector<std::string>& args, Options* o) {
   std::size_t i = 0;
   if (args[0] == "-h" || args[0] == "--help" || args[0] == "help") {
     o->help = true;
+    return "";
+  }
+  if (args[0] == "--version") {
+    o->version = true;
     return "";
   }
   o->command = args[i++];
@@ -364,6 +370,7 @@ Options:
   --256    256-colour output (dithered palette) instead of true colour
   --half   half-size output
   -h, --help  this text
+  --version   the program's version
 
 Exit codes: 0 done, 1 a file could not be read or written, 2 bad arguments.
 )";
@@ -378,6 +385,10 @@ int RunMjpegTool(const std::vector<std::string>& args, std::ostream& out, std::o
   }
   if (o.help) {
     out << MjpegToolUsage();
+    return kExitOk;
+  }
+  if (o.version) {
+    out << "mjpegtool " << kVersion << "\n";
     return kExitOk;
   }
   if (o.command == "decode") return Decode(o, out, err);

@@ -296,6 +296,7 @@ EngineResult EngineSocket::StartSender() {
 EngineResult EngineSocket::StopSender() {
   if (!sender_started_.load()) return engine::kSenderNotRunning;
   sender_run_.store(false);
+  WakeSender();
   // Bounded wait in 1 ms steps, so the whole stop stays within a second.
   const auto deadline =
       std::chrono::steady_clock::now() + std::chrono::milliseconds(kSenderStopWaitMs);

@@ -83,6 +83,9 @@ class EngineSocket {
   bool SenderShouldRun() const { return sender_run_.load(); }
   // The sender thread's body; runs while SenderShouldRun(). Empty loop here.
   virtual void RunSender();
+  // Called by StopSender once the run flag is clear, so a RunSender that
+  // waits on its own condition wakes up and sees it.
+  virtual void WakeSender() {}
 
  private:
   void SocketThread();

@@ -106,55 +106,69 @@ void RdcpSession::ClearRing() {
   for (Slot& s : ring_) s = Slot{};
   read_ = write_ = 0;
   awaiting_reply_ = long_wait_ = progress_ = false;
+  ring_changed_.notify_all();
 }
 
 void RdcpSession::RunSender() {
   using Clock = std::chrono::steady_clock;
   Clock::time_point sent_at = Clock::now();
   uint8_t message[255];
+  std::unique_lock<std::mutex> lock(ring_mutex_);
   while (SenderShouldRun()) {
-    std::size_t length = 0;
-    bool skipped = false;
-    {
-      std::lock_guard<std::mutex> lock(ring_mutex_);
-      if (read_ != write_) {
-        Slot& s = ring_[read_];
-        if (s.state == 0) {
-          read_ = static_cast<uint8_t>((read_ + 1) % kRingSlots);
-          skipped = true;
-        } else if (s.state == 1) {
-          length = s.length;
-          std::memcpy(message, s.message, length);
-          // Marked before the send: on loopback the reply can arrive before
-          // the send call returns.
-          if (s.no_reply) {
-            s.state = 0;
-          } else {
-            s.state = 2;
-            awaiting_reply_ = true;
-          }
-          if (length > 2 && rdcp::IsLongWait(message[2])) long_wait_ = true;
-          sent_at = Clock::now();
-          progress_ = false;
-        } else {
-          if (progress_) {  // part of a multi-message reply arrived
-            progress_ = false;
-            sent_at = Clock::now();
-          }
-          auto waited =
-              std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - sent_at).count();
-          int limit = long_wait_ ? kLongReplyTimeoutMs : kReplyTimeoutMs;
-          if (waited > limit) {
-            s.state = 1;  // the next pass sends it again
-            retransmissions_.fetch_add(1);
-          }
-        }
-      }
+    if (read_ == write_) {  // nothing queued: wait for a request (or the stop)
+      ring_changed_.wait(lock, [&] { return read_ != write_ || !SenderShouldRun(); });
+      continue;
     }
-    if (length > 0) Send(message, length);
-    if (skipped) std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    Slot& s = ring_[read_];
+    if (s.state == 0) {
+      // Answered: move on, after the pause the recorder gets between requests.
+      read_ = static_cast<uint8_t>((read_ + 1) % kRingSlots);
+      ring_changed_.notify_all();  // a producer may wait for room
+      ring_changed_.wait_for(lock, std::chrono::milliseconds(kAnsweredPauseMs),
+                             [&] { return !SenderShouldRun(); });
+      continue;
+    }
+    if (s.state == 1) {
+      const std::size_t length = s.length;
+      std::memcpy(message, s.message, length);
+      // Marked before the send: on loopback the reply can arrive before the
+      // send call returns.
+      if (s.no_reply) {
+        s.state = 0;
+      } else {
+        s.state = 2;
+        awaiting_reply_ = true;
+      }
+      if (length > 2 && rdcp::IsLongWait(message[2])) long_wait_ = true;
+      sent_at = Clock::now();
+      progress_ = false;
+      lock.unlock();
+      Send(message, length);
+      lock.lock();
+      continue;
+    }
+    // Sent and waiting for its reply.
+    if (progress_) {  // part of a multi-message reply arrived
+      progress_ = false;
+      sent_at = Clock::now();
+    }
+    const auto limit =
+        std::chrono::milliseconds(long_wait_ ? kLongReplyTimeoutMs : kReplyTimeoutMs);
+    if (Clock::now() - sent_at > limit) {
+      s.state = 1;  // sent again on the next pass
+      retransmissions_.fetch_add(1);
+      continue;
+    }
+    const uint8_t slot = read_;
+    ring_changed_.wait_until(lock, sent_at + limit + std::chrono::milliseconds(1), [&] {
+      return !SenderShouldRun() || read_ != slot || ring_[slot].state != 2 || progress_;
+    });
   }
+}
+
+void RdcpSession::WakeSender() {
+  std::lock_guard<std::mutex> lock(ring_mutex_);
+  ring_changed_.notify_all();
 }
 
 bool RdcpSession::CompleteRequest(uint8_t reply_type, Change* change) {
@@ -169,6 +183,7 @@ bool RdcpSession::CompleteRequest(uint8_t reply_type, Change* change) {
   if (change != nullptr) {
     *change = (s.expected == reply_type) ? s.change : Change{};
   }
+  ring_changed_.notify_all();
   return true;
 }
 
@@ -185,27 +200,22 @@ EngineResult RdcpSession::EnqueueFramed(const uint8_t* message, std::size_t leng
   if (!SenderRunning()) return engine::kSenderNotRunning;
   if (message == nullptr || length == 0 || length > 255) return EMSGSIZE;
   std::lock_guard<std::mutex> producers(producer_mutex_);
-  for (;;) {
-    {
-      std::lock_guard<std::mutex> lock(ring_mutex_);
-      uint8_t next = static_cast<uint8_t>((write_ + 1) % kRingSlots);
-      if (next != read_) {
-        Slot& s = ring_[write_];
-        std::memcpy(s.message, message, length);
-        s.length = static_cast<uint8_t>(length);
-        s.no_reply = no_reply ? 1 : 0;
-        s.expected = expected;
-        s.change = change != nullptr ? *change : Change{};
-        s.state = 1;
-        write_ = next;
-        return engine::kOk;
-      }
-    }
-    // Full: wait for the sender, unless it is being stopped (then it would
-    // never drain the ring).
-    if (!SenderShouldRun()) return engine::kSenderNotRunning;
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
+  std::unique_lock<std::mutex> lock(ring_mutex_);
+  auto has_room = [&] { return static_cast<uint8_t>((write_ + 1) % kRingSlots) != read_; };
+  // Full: wait for the sender, unless it is being stopped (then it would
+  // never drain the ring).
+  ring_changed_.wait(lock, [&] { return has_room() || !SenderShouldRun(); });
+  if (!has_room()) return engine::kSenderNotRunning;
+  Slot& s = ring_[write_];
+  std::memcpy(s.message, message, length);
+  s.length = static_cast<uint8_t>(length);
+  s.no_reply = no_reply ? 1 : 0;
+  s.expected = expected;
+  s.change = change != nullptr ? *change : Change{};
+  s.state = 1;
+  write_ = static_cast<uint8_t>((write_ + 1) % kRingSlots);
+  ring_changed_.notify_all();
+  return engine::kOk;
 }
 
 EngineResult RdcpSession::EnqueueChange(uint8_t type, const uint8_t* payload, std::size_t n) {
@@ -472,6 +482,7 @@ void RdcpSession::HandleEventList(const uint8_t* payload, std::size_t n, bool ok
     // A part is progress: the request is not sent again while parts arrive.
     std::lock_guard<std::mutex> lock(ring_mutex_);
     progress_ = true;
+    ring_changed_.notify_all();
     return;
   }
   {

@@ -19,6 +19,7 @@
 // guarded by a lock; the getters return copies.
 
 #include <atomic>
+#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
 #include <mutex>
@@ -55,6 +56,8 @@ class RdcpSession : public EngineSocket {
   // Retransmission delays of a request whose reply does not come.
   static constexpr int kReplyTimeoutMs = 1000;
   static constexpr int kLongReplyTimeoutMs = 2000;
+  // Pause of the sender after an answered request, before the next one.
+  static constexpr int kAnsweredPauseMs = 10;
 
   RdcpSession();
   ~RdcpSession() override;
@@ -164,6 +167,7 @@ class RdcpSession : public EngineSocket {
   void OnClose(int error) override;
   void OnReceive(int error) override;
   void RunSender() override;
+  void WakeSender() override;
 
  private:
   // What a change request stores when it is acknowledged.
@@ -203,10 +207,13 @@ class RdcpSession : public EngineSocket {
   std::atomic<bool> started_{false};
 
   // Send ring. producer_mutex_ serialises producers (and is held while a full
-  // ring is waited on); ring_mutex_ guards slots and indexes and is held only
-  // briefly, never during a send or a sleep.
+  // ring is waited on); ring_mutex_ guards slots and indexes and is never held
+  // during a send. ring_changed_ (with ring_mutex_) wakes the sender and a
+  // producer waiting for room: a request queued, answered or in progress, a
+  // slot freed, the stop.
   std::mutex producer_mutex_;
   mutable std::mutex ring_mutex_;
+  std::condition_variable ring_changed_;
   Slot ring_[kRingSlots];
   uint8_t read_ = 0;
   uint8_t write_ = 0;

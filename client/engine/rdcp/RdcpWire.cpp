@@ -3,23 +3,9 @@
 #include <algorithm>
 #include <cstring>
 
+#include "shared/stream/ByteOrder.h"
+
 namespace rd {
-
-namespace {
-
-uint32_t Le32(const uint8_t* p) {
-  return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
-         static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
-}
-
-void PutLe32(uint8_t* p, uint32_t v) {
-  p[0] = static_cast<uint8_t>(v);
-  p[1] = static_cast<uint8_t>(v >> 8);
-  p[2] = static_cast<uint8_t>(v >> 16);
-  p[3] = static_cast<uint8_t>(v >> 24);
-}
-
-}  // namespace
 
 // ---------------------------------------------------------------- records
 
@@ -83,10 +69,10 @@ void PackSettings(const DvrSettings& s, uint8_t out[kDvrSettingsSize]) {
   out[9] = s.disk_installed[1];
   out[10] = s.disk_overwriting[0];
   out[11] = s.disk_overwriting[1];
-  PutLe32(out + 12, s.disk_capacity[0]);
-  PutLe32(out + 16, s.disk_capacity[1]);
-  PutLe32(out + 20, s.disk_used[0]);
-  PutLe32(out + 24, s.disk_used[1]);
+  StoreLe32(out + 12, s.disk_capacity[0]);
+  StoreLe32(out + 16, s.disk_capacity[1]);
+  StoreLe32(out + 20, s.disk_used[0]);
+  StoreLe32(out + 24, s.disk_used[1]);
   out[28] = s.audio_flags;
   out[29] = s.audio_available;
   out[30] = s.reserved[0];
@@ -107,10 +93,10 @@ static DvrSettings SettingsFromBytes(const uint8_t* b) {
   s.disk_installed[1] = b[9];
   s.disk_overwriting[0] = b[10];
   s.disk_overwriting[1] = b[11];
-  s.disk_capacity[0] = Le32(b + 12);
-  s.disk_capacity[1] = Le32(b + 16);
-  s.disk_used[0] = Le32(b + 20);
-  s.disk_used[1] = Le32(b + 24);
+  s.disk_capacity[0] = LoadLe32(b + 12);
+  s.disk_capacity[1] = LoadLe32(b + 16);
+  s.disk_used[0] = LoadLe32(b + 20);
+  s.disk_used[1] = LoadLe32(b + 24);
   s.audio_flags = b[28];
   s.audio_available = b[29];
   s.reserved[0] = b[30];
@@ -195,7 +181,7 @@ DvrTime UnpackTime(const uint8_t* data, std::size_t size) {
 }
 
 void PackEvent(const EventRecord& e, uint8_t out[kEventRecordSize]) {
-  PutLe32(out, e.id);
+  StoreLe32(out, e.id);
   out[4] = e.disk;
   out[5] = e.kind;
   PackTime(e.start, out + 6);
@@ -206,7 +192,7 @@ EventRecord UnpackEvent(const uint8_t* data, std::size_t size) {
   uint8_t b[kEventRecordSize] = {};
   if (data != nullptr) std::memcpy(b, data, std::min(size, kEventRecordSize));
   EventRecord e;
-  e.id = Le32(b);
+  e.id = LoadLe32(b);
   e.disk = b[4];
   e.kind = b[5];
   e.start = UnpackTime(b + 6, 6);
@@ -362,18 +348,13 @@ void PackPlayFrom(uint8_t disk, const DvrTime& start, uint8_t out[7]) {
 
 void PackPlayEvent(uint8_t disk, uint32_t id, uint8_t out[5]) {
   out[0] = disk;
-  out[1] = static_cast<uint8_t>(id >> 24);
-  out[2] = static_cast<uint8_t>(id >> 16);
-  out[3] = static_cast<uint8_t>(id >> 8);
-  out[4] = static_cast<uint8_t>(id);
+  StoreBe32(out + 1, id);
 }
 
 bool UnpackPlayEvent(const uint8_t* data, std::size_t size, uint8_t* disk, uint32_t* id) {
   if (data == nullptr || size != 5) return false;
   if (disk) *disk = data[0];
-  if (id)
-    *id = static_cast<uint32_t>(data[1]) << 24 | static_cast<uint32_t>(data[2]) << 16 |
-          static_cast<uint32_t>(data[3]) << 8 | data[4];
+  if (id) *id = LoadBe32(data + 1);
   return true;
 }
 

@@ -18,6 +18,7 @@ extern "C" {
 #include <vector>
 
 #include "platform/MessageBox.h"
+#include "shared/stream/ByteOrder.h"
 #include "tests/support/TestSupport.h"
 
 namespace rd {
@@ -27,10 +28,10 @@ namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
 uint32_t Le32(const std::vector<unsigned char>& b, std::size_t at) {
-  return b[at] | (b[at + 1] << 8) | (b[at + 2] << 16) | (static_cast<uint32_t>(b[at + 3]) << 24);
+  return rd::LoadLe32(&b[at]);
 }
 uint16_t Le16(const std::vector<unsigned char>& b, std::size_t at) {
-  return static_cast<uint16_t>(b[at] | (b[at + 1] << 8));
+  return rd::LoadLe16(&b[at]);
 }
 
 // The header chunks of an AVI file: offset of the data of each avih, strh and

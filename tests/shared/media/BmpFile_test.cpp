@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <vector>
 
+#include "shared/stream/ByteOrder.h"
 #include "tests/support/TestSupport.h"
 
 namespace rd {
@@ -51,7 +52,7 @@ TEST(BmpFile, DisplayPictureSizes) {
     const auto bytes = rdtest::ReadFile(path);
     ASSERT_EQ(bytes.size(), c.file_size);
     EXPECT_EQ(BmpFileSize24(640, c.height), c.file_size);
-    const uint32_t size_field = bytes[2] | (bytes[3] << 8) | (bytes[4] << 16) | (bytes[5] << 24);
+    const uint32_t size_field = LoadLe32(&bytes[2]);
     EXPECT_EQ(size_field, c.file_size);
     const auto info = BitmapInfoHeader::Parse(&bytes[14]);
     EXPECT_EQ(info.width, 640);

@@ -114,10 +114,14 @@ class ModelTest : public ::testing::TestWithParam<bool> {};
 TEST_P(ModelTest, RandomFramesMatchTheLiteralModel) {
   const bool pal = GetParam();
   std::mt19937 rng(pal ? 99 : 42);
+  // A decoder takes its kernels when it opens.
   MjpegDecoder fast;
   MjpegDecoder scalar;
+  SetVectorPathsEnabled(true);
   fast.Open(pal ? VideoStandard::kPal : VideoStandard::kNtsc);
+  SetVectorPathsEnabled(false);
   scalar.Open(pal ? VideoStandard::kPal : VideoStandard::kNtsc);
+  SetVectorPathsEnabled(true);
   ReferenceDecoder model(pal);
   const int mb_rows = fast.height() / 16;
   const std::size_t kOut = 1 << 20;
@@ -132,12 +136,9 @@ TEST_P(ModelTest, RandomFramesMatchTheLiteralModel) {
     std::memset(out_fast.data(), 0x5A, kOut);
     std::memset(out_scalar.data(), 0x5A, kOut);
     std::memset(out_model.data(), 0x5A, kOut);
-    SetVectorPathsEnabled(true);
     const uint8_t s_fast = fast.DecodeFrame(frame.data(), frame.size(), out_fast.data(), half);
-    SetVectorPathsEnabled(false);
     const uint8_t s_scalar =
         scalar.DecodeFrame(frame.data(), frame.size(), out_scalar.data(), half);
-    SetVectorPathsEnabled(true);
     const uint8_t s_model =
         model.DecodeFrame(frame.data(), frame.size(), out_model.data(), half, true_colour);
     ASSERT_EQ(s_fast, s_model) << "frame " << n;
@@ -161,19 +162,20 @@ INSTANTIATE_TEST_SUITE_P(Standards, ModelTest, ::testing::Values(false, true),
 
 TEST(ModelTest, RandomPlanesConvertLikeTheModel) {
   // Conversion of arbitrary planes (not only decodable ones), both paths.
-  std::mt19937 rng(5);
-  MjpegDecoder dec;
-  dec.Open(VideoStandard::kNtsc);
-  ReferenceDecoder model(false);
-  for (std::size_t i = 0; i < model.y.size(); ++i) dec.mutable_y_plane()[i] = model.y[i] = rng();
-  for (std::size_t i = 0; i < model.cb.size(); ++i) {
-    dec.mutable_cb_plane()[i] = model.cb[i] = rng();
-    dec.mutable_cr_plane()[i] = model.cr[i] = rng();
-  }
   // The model converts as part of DecodeFrame: give it a frame that decodes nothing.
   const std::vector<uint8_t> empty_picture = {0x00, 0x00, 0x01, 0xF8, 0x00, 0x00, 0x00, 0x01, 0xF8};
   for (bool vector : {true, false}) {
+    // A decoder takes its kernels when it opens; both get the same planes.
     SetVectorPathsEnabled(vector);
+    std::mt19937 rng(5);
+    MjpegDecoder dec;
+    dec.Open(VideoStandard::kNtsc);
+    ReferenceDecoder model(false);
+    for (std::size_t i = 0; i < model.y.size(); ++i) dec.mutable_y_plane()[i] = model.y[i] = rng();
+    for (std::size_t i = 0; i < model.cb.size(); ++i) {
+      dec.mutable_cb_plane()[i] = model.cb[i] = rng();
+      dec.mutable_cr_plane()[i] = model.cr[i] = rng();
+    }
     for (bool tc : {true, false}) {
       for (bool half : {false, true}) {
         std::vector<uint8_t> a(1 << 20, 0x11), b(1 << 20, 0x11);

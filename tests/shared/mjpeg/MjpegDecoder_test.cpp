@@ -11,6 +11,7 @@
 
 #include "shared/mjpeg/MjpegReference.h"
 #include "shared/mjpeg/MjpegTables.h"
+#include "shared/stream/ByteOrder.h"
 
 namespace rd::mjpeg {
 namespace {
@@ -643,12 +644,8 @@ TEST(MjpegDecoder, PaletteEntriesByHand) {
   EXPECT_EQ(b, 255);
 }
 
-uint32_t Le32(const uint8_t* p) {
-  return p[0] | p[1] << 8 | p[2] << 16 | static_cast<uint32_t>(p[3]) << 24;
-}
-uint16_t Le16(const uint8_t* p) {
-  return static_cast<uint16_t>(p[0] | p[1] << 8);
-}
+using rd::LoadLe16;
+using rd::LoadLe32;
 
 TEST(MjpegDecoder, BuildBitmapInfoFields) {
   for (bool pal : {false, true}) {
@@ -658,25 +655,25 @@ TEST(MjpegDecoder, BuildBitmapInfoFields) {
     const uint32_t h2 = pal ? 544 : 448;
     for (const auto* info : {&tc, &pc}) {
       const uint8_t* p = info->data();
-      EXPECT_EQ(Le32(p), 40u);
-      EXPECT_EQ(Le32(p + 4), 640u);
-      EXPECT_EQ(Le32(p + 8), h2);
-      EXPECT_EQ(Le16(p + 12), 1);
-      EXPECT_EQ(Le32(p + 16), 0u);
-      EXPECT_EQ(Le32(p + 20), 0u);
-      EXPECT_EQ(Le32(p + 24), 0u);
-      EXPECT_EQ(Le32(p + 28), 0u);
+      EXPECT_EQ(LoadLe32(p), 40u);
+      EXPECT_EQ(LoadLe32(p + 4), 640u);
+      EXPECT_EQ(LoadLe32(p + 8), h2);
+      EXPECT_EQ(LoadLe16(p + 12), 1);
+      EXPECT_EQ(LoadLe32(p + 16), 0u);
+      EXPECT_EQ(LoadLe32(p + 20), 0u);
+      EXPECT_EQ(LoadLe32(p + 24), 0u);
+      EXPECT_EQ(LoadLe32(p + 28), 0u);
     }
-    EXPECT_EQ(Le16(tc.data() + 14), 24);
-    EXPECT_EQ(Le32(tc.data() + 32), 0u);
-    EXPECT_EQ(Le32(tc.data() + 36), 0u);
+    EXPECT_EQ(LoadLe16(tc.data() + 14), 24);
+    EXPECT_EQ(LoadLe32(tc.data() + 32), 0u);
+    EXPECT_EQ(LoadLe32(tc.data() + 36), 0u);
     EXPECT_EQ(tc[40], 0xEE);  // no colour table
-    EXPECT_EQ(Le16(pc.data() + 14), 8);
-    EXPECT_EQ(Le32(pc.data() + 32), 240u);
-    EXPECT_EQ(Le32(pc.data() + 36), 240u);
-    for (int i = 16; i < 240; ++i) EXPECT_EQ(Le16(pc.data() + 40 + 2 * i), i);
-    EXPECT_EQ(Le16(lp.data()), 0x300);
-    EXPECT_EQ(Le16(lp.data() + 2), 240);
+    EXPECT_EQ(LoadLe16(pc.data() + 14), 8);
+    EXPECT_EQ(LoadLe32(pc.data() + 32), 240u);
+    EXPECT_EQ(LoadLe32(pc.data() + 36), 240u);
+    for (int i = 16; i < 240; ++i) EXPECT_EQ(LoadLe16(pc.data() + 40 + 2 * i), i);
+    EXPECT_EQ(LoadLe16(lp.data()), 0x300);
+    EXPECT_EQ(LoadLe16(lp.data() + 2), 240);
     for (int i = 16; i < 240; ++i) {
       uint8_t r, g, b;
       MjpegDecoder::PaletteColour(i, &r, &g, &b);
