@@ -115,6 +115,8 @@ class RcImageHandler {
 
   // Frames the display thread has handled (shown or rejected by the decoder).
   uint64_t FramesHandled() const { return frames_handled_.load(); }
+  // Times the display thread woke up and found no frame to show.
+  uint64_t IdleWakeups() const { return idle_wakeups_.load(); }
   int LastDecodeStatus() const { return last_status_.load(); }
   RecTime LastFrameTime() const;
   // A copy of the composite picture (640 x display height).
@@ -190,6 +192,7 @@ class RcImageHandler {
   std::condition_variable wake_cv_;
   std::thread display_thread_;
   std::atomic<uint64_t> frames_handled_{0};
+  std::atomic<uint64_t> idle_wakeups_{0};
   std::atomic<int> last_status_{0};
 
   LatencyProbe latency_probe_;
