@@ -316,6 +316,10 @@ void DvrSim::SetMode(uint8_t mode, uint8_t speed, bool push) {
 void DvrSim::StartPlayback(uint64_t logical) {
   play_seek_ = logical;
   play_seek_pending_ = true;
+  // Backward play asked for before the first frame from here was played
+  // starts here, not where the previous playback stood (or ended).
+  play_position_ = logical;
+  have_play_position_ = true;
   play_ended_ = false;
   SetMode(dvr_mode::kPlay, 0, false);
 }

@@ -273,7 +273,16 @@ TEST_F(StreamTest, PlaybackCarriesTheRecordedPicturesWithTheirTimes) {
   EXPECT_EQ(std::set<int>(after.begin(), after.begin() + 4), (std::set<int>{0, 1, 2, 3}));
   r = control_.Request(rdcp::kSetStreamFilter, {0, 0x80});
   ASSERT_TRUE(r && r->type == rdcp::kStreamFilterChanged);
-  // Backward play from near the end: full frames only, going back in time.
+  // The playback runs to the end of the recording; the DVR is back in VIEW.
+  ASSERT_TRUE(rdtest::WaitFor(
+      [&] {
+        stream_.ReadFrames(stream_.frames.size(), 50ms);
+        auto st = control_.Request(rdcp::kGetStatus);
+        return st && st->type == rdcp::kStatusReply && st->payload[0] == dvr_mode::kView;
+      },
+      15s));
+  // Backward play from near the end: full frames only, going back in time
+  // from 03:04:09 (not from where the last playback ended).
   r = control_.Request(rdcp::kPlay, {0, 9, 4, 3, 2, 1, 24});  // from 03:04:09
   ASSERT_TRUE(r && r->type == rdcp::kPlayAccepted);
   r = control_.Request(rdcp::kRewind);
