@@ -15,6 +15,9 @@ int64_t NowMs() {
       .count();
 }
 
+// How long a deliberate disconnect waits for CloseSession to reach the DVR.
+constexpr int kCloseSessionWaitMs = 500;
+
 ChannelDisplayState AllFlags() {
   ChannelDisplayState s;
   s.quad = 1;
@@ -142,7 +145,10 @@ RcCtrlMain::~RcCtrlMain() {
     std::lock_guard lock(session_mu_);
     session = std::move(session_);
   }
-  if (session) session->Stop();
+  if (session) {
+    EndSession(*session);
+    session->Stop();
+  }
   std::unique_ptr<StreamReceiver> stream;
   {
     std::lock_guard lock(stream_mu_);
@@ -202,9 +208,20 @@ void RcCtrlMain::DisconnectControl() {
     std::lock_guard lock(session_mu_);
     if (session_ && session_->IsStarted()) session = std::move(session_);
   }
-  if (session) session->Stop();
+  if (session) {
+    EndSession(*session);
+    session->Stop();
+  }
   session.reset();
   state_.store(0);
+}
+
+void RcCtrlMain::EndSession(RdcpSession& session) {
+  // The DVR learns that the client leaves before the connection closes: a
+  // session that is open (or being opened) is closed, and the message gets a
+  // short bounded wait to go out. A DVR that is gone costs only that wait.
+  if (state_.load() >= 2 && session.IsConnected()) session.CloseSession();
+  session.WaitCloseSessionSent(kCloseSessionWaitMs);
 }
 
 void RcCtrlMain::ConnectStream(const std::string& ip, uint16_t port) {

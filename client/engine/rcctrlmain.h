@@ -272,6 +272,8 @@ class RcCtrlMain : public EngineEvents, public AudioOwner {
     return true;
   }
   void SendStreamFilter(uint8_t interval, uint8_t filter);
+  // Before a session's control connection closes by the client's will.
+  void EndSession(RdcpSession& session);
 
   const std::thread::id ui_thread_;
   WindowRegistry windows_;

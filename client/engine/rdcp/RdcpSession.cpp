@@ -113,6 +113,11 @@ void RdcpSession::RunSender() {
   Clock::time_point sent_at = Clock::now();
   uint8_t message[255];
   while (SenderShouldRun()) {
+    if (close_state_.load() == 1) {
+      const uint8_t close[4] = {rdcp::kStartByte, 0, rdcp::kCloseSession, 0};
+      close_state_.store(Send(close, sizeof close) == engine::kOk ? 2 : 3);
+      continue;
+    }
     std::size_t length = 0;
     bool skipped = false;
     {
@@ -224,6 +229,7 @@ void RdcpSession::ClearCache() {
 
 void RdcpSession::OnConnect(int error) {
   if (error == 0) {
+    close_state_.store(0);
     ClearCache();
     {
       std::lock_guard<std::mutex> lock(rx_mutex_);
@@ -542,8 +548,22 @@ EngineResult RdcpSession::OpenSession(const uint8_t password[6]) {
 
 EngineResult RdcpSession::CloseSession() {
   if (!IsConnected()) return engine::kNotConnected;
-  const uint8_t message[4] = {rdcp::kStartByte, 0, rdcp::kCloseSession, 0};
-  return SendDirect(message, sizeof message);
+  if (!SenderRunning()) return engine::kSenderNotRunning;
+  int none = 0;
+  close_state_.compare_exchange_strong(none, 1);
+  return engine::kOk;
+}
+
+bool RdcpSession::WaitCloseSessionSent(int timeout_ms) {
+  if (close_state_.load() == 0) return false;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+  for (;;) {
+    const int state = close_state_.load();
+    // Acknowledged counts even when the DVR closed the connection right after.
+    if (state == 2 && UnacknowledgedBytes() == 0) return true;
+    if (state == 3 || !IsConnected() || std::chrono::steady_clock::now() >= deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
 }
 
 EngineResult RdcpSession::GetSettings() {

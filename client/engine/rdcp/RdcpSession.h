@@ -89,7 +89,15 @@ class RdcpSession : public EngineSocket {
   // direct ones)
   // Six password digit values 0..15 in typed order. Clears the cache first.
   EngineResult OpenSession(const uint8_t password[6]);
-  EngineResult CloseSession();  // only when connected (9 otherwise)
+  // Ends the session: message 17, written by the sender thread ahead of any
+  // request waiting in the ring or for its reply (17 has none). Once per
+  // connection; 9 when not connected.
+  EngineResult CloseSession();
+  // After CloseSession: waits up to `timeout_ms` until 17 is written and the
+  // peer's TCP has acknowledged it, so that closing the connection right
+  // after cannot lose it. False at once when no 17 is waiting; false on
+  // timeout or when the connection went away (a DVR that is gone).
+  bool WaitCloseSessionSent(int timeout_ms);
   EngineResult GetSettings();
   EngineResult GetSchedule();
   EngineResult SetSchedule(const uint8_t hours[24]);
@@ -214,6 +222,9 @@ class RdcpSession : public EngineSocket {
   bool long_wait_ = false;
   bool progress_ = false;  // a reply part arrived: restart the reply timer
   std::atomic<uint32_t> retransmissions_{0};
+  // CloseSession: 0 not asked, 1 waiting for the sender, 2 written, 3 the
+  // write failed.
+  std::atomic<int> close_state_{0};
 
   // Receive buffer: a read of up to 2048 bytes after the kept tail of a
   // message the previous read did not complete.

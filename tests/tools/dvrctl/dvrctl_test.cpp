@@ -37,6 +37,7 @@ class DvrCtlTest : public ::testing::Test {
     o.scenarios = std::move(scenarios);
     o.disk = (dir / "dvr.img").string();
     o.disk_size = 64ull << 20;
+    o.log_file = (dir / "sim.log").string();
     dvr = std::make_unique<sim::DvrSim>(o);
     std::string error;
     ASSERT_TRUE(dvr->Start(&error)) << error;
@@ -75,6 +76,27 @@ TEST_F(DvrCtlTest, SetChangesAndPrintsTheSettings) {
   EXPECT_NE(r.out.find("\"input_channels\": [1, 3]"), std::string::npos) << r.out;
   EXPECT_NE(r.out.find("\"speaker\": false"), std::string::npos) << r.out;
   EXPECT_EQ(dvr->settings().video_quality, 1);
+}
+
+TEST_F(DvrCtlTest, EveryCommandEndsTheSessionBeforeClosing) {
+  StartSim();
+  const std::vector<std::vector<std::string>> commands = {
+      {"info"}, {"events"}, {"record", "stop"}, {"watch", "--seconds", "1"}};
+  std::size_t from = 0;
+  for (const auto& command : commands) {
+    SCOPED_TRACE(command[0]);
+    Result r = RunCtl(Args(command));
+    ASSERT_EQ(r.status, 0) << r.err;
+    std::string log;
+    ASSERT_TRUE(rdtest::WaitFor([&] {
+      log = rdtest::ReadText(dir / "sim.log");
+      return log.find("NOTE control closed", from) != std::string::npos;
+    })) << log.substr(from);
+    const std::size_t closed = log.find("NOTE control closed", from);
+    const std::size_t close = log.find(" RX 17 0 0 -", from);
+    EXPECT_LT(close, closed) << log.substr(from);
+    from = closed + 1;
+  }
 }
 
 TEST_F(DvrCtlTest, ConnectionEventPrintsItsTextAndFails) {

@@ -127,10 +127,12 @@ class CtrlMainTest : public ::testing::Test {
     o.scenarios = std::move(scenarios);
     o.disk = (dir / "dvr.img").string();
     o.disk_size = 64ull << 20;
+    o.log_file = (dir / "sim.log").string();
     dvr = std::make_unique<sim::DvrSim>(o);
     std::string error;
     ASSERT_TRUE(dvr->Start(&error)) << error;
   }
+  std::string SimLog() { return rdtest::ReadText(dir / "sim.log"); }
   void Make() {
     main = std::make_unique<RcCtrlMain>();
     ASSERT_EQ(main->RegisterWindow(&window), 1);
@@ -273,6 +275,36 @@ INSTANTIATE_TEST_SUITE_P(
         EventCase{"SilentKeepAlive", {Scenario{ScenarioKind::kSilentKeepAlive, 0}}, 4, 0, true},
         EventCase{"CloseStream", {Scenario{ScenarioKind::kCloseStream, 1}}, 9, -1, false}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// A session the client ends (disconnect, or shutdown without one) is closed
+// with CloseSession before the control connection goes.
+class CtrlMainEnds : public CtrlMainTest, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(CtrlMainEnds, CloseSessionBeforeTheConnectionCloses) {
+  const bool shutdown = GetParam();
+  StartSim();
+  Make();
+  main->Connect("127.0.0.1", kPassword);
+  ASSERT_TRUE(
+      rdtest::WaitFor([&] { return main->ConnectionState() == 3; }, std::chrono::seconds(10)));
+  if (shutdown)
+    main.reset();
+  else
+    TearDownConnections();
+  std::string log;
+  ASSERT_TRUE(rdtest::WaitFor([&] {
+    log = SimLog();
+    return log.find("NOTE control closed") != std::string::npos;
+  })) << log;
+  const std::size_t close = log.find(" RX 17 0 0 -");
+  ASSERT_NE(close, std::string::npos) << log;
+  EXPECT_LT(close, log.find("NOTE control closed"));
+  EXPECT_EQ(log.find(" RX 17 ", close + 1), std::string::npos) << "sent once";
+  EXPECT_NE(log.find("NOTE session ended: closed by the client"), std::string::npos);
+}
+
+INSTANTIATE_TEST_SUITE_P(Ends, CtrlMainEnds, ::testing::Values(false, true),
+                         [](const auto& info) { return info.param ? "Shutdown" : "Disconnect"; });
 
 TEST_F(CtrlMainTest, RefusedControlConnectIsEventOne) {
   StartSim();

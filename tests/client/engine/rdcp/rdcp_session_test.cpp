@@ -372,6 +372,21 @@ TEST_F(SessionTest, OtherRejectionsEndTheRequestSilently) {
   EXPECT_EQ(sink.replies().size(), replies_before + 3);  // 70, 90, 70
 }
 
+TEST_F(SessionTest, CloseSessionGoesOutAheadOfAWaitingRequestOnce) {
+  ASSERT_NO_FATAL_FAILURE(Open());
+  EXPECT_FALSE(session->WaitCloseSessionSent(1000)) << "no CloseSession was asked for";
+  ASSERT_EQ(session->GetStatus(), engine::kOk);
+  Expect(rdcp::kGetStatus);                    // left unanswered for now
+  ASSERT_EQ(session->GetTime(), engine::kOk);  // waits in the ring behind it
+  ASSERT_EQ(session->CloseSession(), engine::kOk);
+  ASSERT_EQ(session->CloseSession(), engine::kOk);
+  EXPECT_TRUE(session->WaitCloseSessionSent(5000));
+  // Next on the wire, before the status request's 2-second retransmission.
+  EXPECT_TRUE(Expect(rdcp::kCloseSession, 1500ms).payload.empty());
+  ASSERT_TRUE(peer.Reply(rdcp::kStatusReply, 0, StatusBytes(0)));
+  Expect(rdcp::kGetTime);  // and only once: no second 17 went out before it
+}
+
 // -------------------------------------------------------------- catalogue
 
 TEST_F(SessionTest, OpenSendsOneBytePerPasswordDigitAndAnswersTheChallenge) {
