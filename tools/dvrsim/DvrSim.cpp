@@ -581,6 +581,10 @@ void DvrSim::HandleRequest(const rdcp::Frame& f) {
     return;
   }
   if (conn_.state != SessionState::kOpen) return Nak(nak::kNotOpen);
+  if (auto* s = opt_.Find(ScenarioKind::kRefuseRequest); s && (s->arg == 0 || s->arg == f.type)) {
+    log_.Note("request " + std::to_string(f.type) + " refused (scenario)");
+    return Nak(nak::kRefused);
+  }
 
   const bool first_after_open = !conn_.any_request_after_open;
   conn_.any_request_after_open = true;
