@@ -303,6 +303,12 @@ int64_t RcCtrlMain::MillisSinceConnect() const {
   return NowMs() - connect_started_ms_.load();
 }
 
+RdcpSession::Refusal RcCtrlMain::RefusalOf(uint8_t request_type) const {
+  RdcpSession::Refusal r;
+  WithSession([&](RdcpSession& s) { r = s.RefusalOf(request_type); });
+  return r;
+}
+
 std::vector<std::string> RcCtrlMain::RecordingFiles() const {
   std::vector<std::string> out;
   for (const auto& p : recorder_.Files()) out.push_back(p.string());

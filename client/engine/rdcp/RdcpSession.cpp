@@ -134,9 +134,11 @@ void RdcpSession::RunSender() {
           // the send call returns.
           if (s.no_reply) {
             s.state = 0;
+            last_untracked_ = length > 2 ? message[2] : 0;
           } else {
             s.state = 2;
             awaiting_reply_ = true;
+            last_untracked_ = 0;
           }
           if (length > 2 && rdcp::IsLongWait(message[2])) long_wait_ = true;
           sent_at = Clock::now();
@@ -164,6 +166,7 @@ void RdcpSession::RunSender() {
 
 bool RdcpSession::CompleteRequest(uint8_t reply_type, Change* change) {
   std::lock_guard<std::mutex> lock(ring_mutex_);
+  last_untracked_ = 0;  // a reply came: a later refusal is not for that request
   Slot& s = ring_[read_];
   // Only a request that has been sent can be answered; one still waiting in
   // the ring is left to be sent.
@@ -315,10 +318,18 @@ bool RdcpSession::Dispatch(const rdcp::Frame& f) {
       missed_.store(0);
       return false;
     case kNak: {
-      uint8_t expected;
+      uint8_t expected, refused;
       {
         std::lock_guard<std::mutex> lock(ring_mutex_);
-        expected = ring_[read_].expected;
+        const Slot& s = ring_[read_];
+        expected = s.expected;
+        refused = s.state == 2 && s.length > 2 ? s.message[2] : last_untracked_;
+        last_untracked_ = 0;
+      }
+      if (refused != 0 && refused < refusals_.size()) {
+        std::lock_guard<std::mutex> lock(state_mutex_);
+        ++refusals_[refused].count;
+        refusals_[refused].code = f.param;
       }
       if (expected == kEventListPart)
         HandleEventList(nullptr, 0, false);
@@ -552,6 +563,11 @@ EngineResult RdcpSession::CloseSession() {
   int none = 0;
   close_state_.compare_exchange_strong(none, 1);
   return engine::kOk;
+}
+
+RdcpSession::Refusal RdcpSession::RefusalOf(uint8_t request_type) const {
+  std::lock_guard<std::mutex> lock(state_mutex_);
+  return request_type < refusals_.size() ? refusals_[request_type] : Refusal{};
 }
 
 bool RdcpSession::WaitCloseSessionSent(int timeout_ms) {

@@ -18,6 +18,7 @@
 // thread drains the ring; requests may be queued from any thread. The cache is
 // guarded by a lock; the getters return copies.
 
+#include <array>
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
@@ -166,6 +167,14 @@ class RdcpSession : public EngineSocket {
   // Diagnostics for tests and tools: how many messages the sender has sent
   // again because their reply was late.
   uint32_t Retransmissions() const { return retransmissions_.load(); }
+  // Negative acknowledgements by the request they refused (the one awaiting
+  // its reply, else the last one sent without reply tracking): how many, and
+  // the DVR's code of the latest. The sink hears only of a refused open.
+  struct Refusal {
+    uint32_t count = 0;
+    uint8_t code = 0;
+  };
+  Refusal RefusalOf(uint8_t request_type) const;
 
  protected:
   void OnConnect(int error) override;
@@ -222,6 +231,7 @@ class RdcpSession : public EngineSocket {
   bool long_wait_ = false;
   bool progress_ = false;  // a reply part arrived: restart the reply timer
   std::atomic<uint32_t> retransmissions_{0};
+  uint8_t last_untracked_ = 0;  // type of the last request sent without reply tracking
   // CloseSession: 0 not asked, 1 waiting for the sender, 2 written, 3 the
   // write failed.
   std::atomic<int> close_state_{0};
@@ -246,6 +256,7 @@ class RdcpSession : public EngineSocket {
   EventRecord events_[kMaxEvents];
   int event_count_ = 0;                          // entries held, at most 256
   int event_next_ = 0;                           // next entry written; wraps 255 -> 0
+  std::array<Refusal, 64> refusals_{};           // by request type
   bool pair_saved_ = false;                      // mode-6 memory active
   uint8_t pair_interval_ = 0, pair_filter_ = 0;  // last acknowledged pair
   uint8_t restore_interval_ = 0, restore_filter_ = 0;
