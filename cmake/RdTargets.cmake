@@ -21,10 +21,12 @@ function(rd_library name)
   endif()
 endfunction()
 
-# rd_test(NAME [DEPS ...]): a GoogleTest program from every *_test.cpp in the
-# current folder, registered with CTest test by test.
+# rd_test(NAME [DEPS ...] [LABELS ...]): a GoogleTest program from every
+# *_test.cpp in the current folder, registered with CTest test by test. LABELS
+# become the CTest labels of its tests (ctest -L selects by them; CI runs the
+# labels engine, media, dvrsim and window under ThreadSanitizer).
 function(rd_test name)
-  cmake_parse_arguments(ARG "" "" "DEPS" ${ARGN})
+  cmake_parse_arguments(ARG "" "" "DEPS;LABELS" ${ARGN})
   file(GLOB srcs CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*_test.cpp)
   if(NOT srcs)
     return()
@@ -36,6 +38,11 @@ function(rd_test name)
   target_compile_definitions(${name} PRIVATE RD_SOURCE_DIR="${CMAKE_SOURCE_DIR}" RD_BINARY_DIR="${CMAKE_BINARY_DIR}")
   gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 NO_PRETTY_VALUES
     PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=offscreen;RD_AUDIO_DEVICE=null")
+  # Labels go on the folder: test discovery cannot carry list-valued test
+  # properties, and a folder holds one test program.
+  if(ARG_LABELS)
+    set_property(DIRECTORY APPEND PROPERTY LABELS ${ARG_LABELS})
+  endif()
 endfunction()
 
 # rd_tool(NAME [DEPS ...]): a program from main.cpp of the current folder. Every
