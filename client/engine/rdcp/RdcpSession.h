@@ -97,7 +97,7 @@ class RdcpSession : public EngineSocket {
   // After CloseSession: waits up to `timeout_ms` until 17 is written and the
   // peer's TCP has acknowledged it, so that closing the connection right
   // after cannot lose it. False at once when no 17 is waiting; false on
-  // timeout or when the connection went away (a DVR that is gone).
+  // timeout or when its write failed (a DVR that is gone).
   bool WaitCloseSessionSent(int timeout_ms);
   EngineResult GetSettings();
   EngineResult GetSchedule();
