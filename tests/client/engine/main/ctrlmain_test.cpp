@@ -318,7 +318,8 @@ TEST_F(CtrlMainTest, RefusedControlConnectIsEventOne) {
   const Message* ev = window.FirstEvent(store);
   EXPECT_EQ(ev->w, 1u);
   EXPECT_NE(ev->l, 0) << "the platform error code";
-  EXPECT_TRUE(window.HasMsg(rcmsg::kCtrlConnectResult));
+  // The result is posted right after the event, from the control thread.
+  EXPECT_TRUE(rdtest::WaitFor([&] { return window.HasMsg(rcmsg::kCtrlConnectResult); }));
   EXPECT_EQ(main->ConnectionState(), 1) << "a failed connect stays at 1 until the disconnect";
   TearDownConnections();
   EXPECT_EQ(main->ConnectionState(), 0);
@@ -346,7 +347,8 @@ TEST_F(CtrlMainTest, RefusedStreamConnectIsEventEight) {
   ASSERT_TRUE(rdtest::WaitFor([&] { return window.FirstEvent(store) != nullptr; },
                               std::chrono::seconds(10)));
   EXPECT_EQ(window.FirstEvent(store)->w, 8u);
-  EXPECT_TRUE(window.HasMsg(rcmsg::kStreamConnectResult));
+  // The result is posted right after the event, from the stream's thread.
+  EXPECT_TRUE(rdtest::WaitFor([&] { return window.HasMsg(rcmsg::kStreamConnectResult); }));
   TearDownConnections();
 }
 
