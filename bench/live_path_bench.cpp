@@ -9,7 +9,8 @@
 //                   the emulator's own threads are not counted. Goal <= 10 %.
 //   lat_p50_ms, lat_p95_ms, lat_max_ms  from the frame's hand-over by the
 //                   receiver (its last chunk read) to its picture in the
-//                   composite. Goal p95 <= 40 ms.
+//                   composite. Goal p95 <= 3 ms (QueueFrame wakes the
+//                   display thread; it used to poll every 16 ms).
 //   fps             frames composited per second.
 
 #include <benchmark/benchmark.h>

@@ -28,7 +28,8 @@ endfunction()
 
 # rd_test(NAME [DEPS ...] [LABELS ...]): a GoogleTest program from every
 # *_test.cpp in the current folder, registered with CTest test by test. LABELS
-# (e.g. gui) are given to every test of the program, so runs can select them.
+# (e.g. gui) become the CTest labels of its tests (ctest -L selects by them; CI
+# runs the labels engine, media, dvrsim and window under ThreadSanitizer).
 function(rd_test name)
   cmake_parse_arguments(ARG "" "" "DEPS;LABELS" ${ARGN})
   file(GLOB srcs CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*_test.cpp)
@@ -40,11 +41,13 @@ function(rd_test name)
   target_include_directories(${name} PRIVATE ${CMAKE_SOURCE_DIR} ${CMAKE_SOURCE_DIR}/tests)
   target_link_libraries(${name} PRIVATE ${ARG_DEPS} GTest::gtest GTest::gmock GTest::gtest_main Threads::Threads)
   target_compile_definitions(${name} PRIVATE RD_SOURCE_DIR="${CMAKE_SOURCE_DIR}" RD_BINARY_DIR="${CMAKE_BINARY_DIR}")
-  set(props ENVIRONMENT "QT_QPA_PLATFORM=offscreen;RD_AUDIO_DEVICE=null")
+  gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 NO_PRETTY_VALUES
+    PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=offscreen;RD_AUDIO_DEVICE=null")
+  # Labels go on the folder: test discovery cannot carry list-valued test
+  # properties, and a folder holds one test program.
   if(ARG_LABELS)
-    list(APPEND props LABELS "${ARG_LABELS}")
+    set_property(DIRECTORY APPEND PROPERTY LABELS ${ARG_LABELS})
   endif()
-  gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 NO_PRETTY_VALUES PROPERTIES ${props})
 endfunction()
 
 # rd_tool(NAME [DEPS ...]): a program from main.cpp of the current folder. Every

@@ -22,6 +22,9 @@ int64_t NowMs() {
       .count();
 }
 
+// How long a deliberate disconnect waits for CloseSession to reach the DVR.
+constexpr int kCloseSessionWaitMs = 500;
+
 ChannelDisplayState AllFlags() {
   ChannelDisplayState s;
   s.quad = 1;
@@ -31,19 +34,33 @@ ChannelDisplayState AllFlags() {
 
 // Moves the owned worker out under its lock, stops it outside the lock (its
 // threads may call back into the owner and take that lock), then deletes it.
-template <typename Mutex, typename Worker, typename Pred>
-void StopAndDelete(Mutex& mu, std::unique_ptr<Worker>& owned, Pred&& should_stop) {
+// `before_stop` runs on the taken worker, outside the lock.
+template <typename Mutex, typename Worker, typename Pred, typename Before>
+void StopAndDelete(Mutex& mu, std::unique_ptr<Worker>& owned, Pred&& should_stop,
+                   Before&& before_stop) {
   std::unique_ptr<Worker> taken;
   {
     std::lock_guard lock(mu);
     if (owned && should_stop(*owned)) taken = std::move(owned);
   }
-  if (taken) taken->Stop();
+  if (!taken) return;
+  before_stop(*taken);
+  taken->Stop();
 }
 
 template <typename Mutex, typename Worker>
 void StopAndDelete(Mutex& mu, std::unique_ptr<Worker>& owned) {
-  StopAndDelete(mu, owned, [](Worker&) { return true; });
+  StopAndDelete(
+      mu, owned, [](Worker&) { return true; }, [](Worker&) {});
+}
+
+// A session about to close gets a short bounded wait for its CloseSession to
+// reach the DVR (nothing to wait for when none was asked).
+void StopAndDeleteSession(std::recursive_mutex& mu, std::unique_ptr<RdcpSession>& owned,
+                          bool only_started) {
+  StopAndDelete(
+      mu, owned, [&](RdcpSession& s) { return !only_started || s.IsStarted(); },
+      [](RdcpSession& s) { s.WaitCloseSessionSent(kCloseSessionWaitMs); });
 }
 
 }  // namespace
@@ -206,7 +223,7 @@ RcCtrlMain::~RcCtrlMain() {
   PostEvent(rcevent::kShutdown, 0);
   StopLocalPlayback();
   recorder_.Stop();
-  StopAndDelete(session_mu_, session_);
+  StopAndDeleteSession(session_mu_, session_, false);
   StopAndDelete(stream_mu_, stream_);
   image_.SetAviExport(nullptr);
   avi_adapter_.reset();
@@ -252,10 +269,11 @@ void RcCtrlMain::Connect(const std::string& ip, const uint8_t password[6]) {
 }
 
 // The DVR hears that the client leaves before the connection closes
-// (CloseSession is written at once, not through the send ring).
+// (CloseSession goes out ahead of the send ring, and the close waits briefly
+// for it to be acknowledged).
 void RcCtrlMain::DisconnectControl() {
   SendCloseSession();
-  StopAndDelete(session_mu_, session_, [](RdcpSession& s) { return s.IsStarted(); });
+  StopAndDeleteSession(session_mu_, session_, true);
   state_.store(rcstate::kIdle);
 }
 
@@ -419,6 +437,12 @@ void RcCtrlMain::FlushAudio() {
 
 int64_t RcCtrlMain::MillisSinceConnect() const {
   return NowMs() - connect_started_ms_.load();
+}
+
+RdcpSession::Refusal RcCtrlMain::RefusalOf(uint8_t request_type) const {
+  RdcpSession::Refusal r;
+  WithSession([&](RdcpSession& s) { r = s.RefusalOf(request_type); });
+  return r;
 }
 
 std::vector<std::string> RcCtrlMain::RecordingFiles() const {

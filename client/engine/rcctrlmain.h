@@ -281,6 +281,8 @@ class RcCtrlMain : public EngineEvents, public AudioOwner {
   RcImageHandler& ImageHandler() { return image_; }
   // Milliseconds since the last Connect (the main window words event 1 by it).
   int64_t MillisSinceConnect() const;
+  // Refusals of a request type by the DVR in this session (none without one).
+  RdcpSession::Refusal RefusalOf(uint8_t request_type) const;
 
   // --- EngineEvents
   void OnFrameIntervalChosen(uint8_t interval) override;

@@ -191,6 +191,11 @@ int RcImageHandler::QueueFrame(const uint8_t* frame, std::size_t length,
     slot.busy.store(true, std::memory_order_release);
   }
   ++produced_;
+  // Taking the wake lock orders the busy flag before the display thread's
+  // check under it, so the notification cannot fall between its check and
+  // its wait.
+  { std::lock_guard wake(wake_mu_); }
+  wake_cv_.notify_one();
   return 1;
 }
 
@@ -198,17 +203,22 @@ void RcImageHandler::DisplayLoop() {
   pthread_setname_np(pthread_self(), "rd-display");
   while (!stop_.load()) {
     DisplaySlot& slot = slots_[consumed_ % kSlots];
-    if (slot.busy.load(std::memory_order_acquire)) {
-      std::lock_guard lock(slot.lock);
-      const int shown = ShowFrame(slot, FrameChannel(slot.frame.get(), slot.length));
-      if (latency_probe_ && shown == kOk)
-        latency_probe_(std::chrono::steady_clock::now() - slot.queued_at);
-      slot.busy.store(false, std::memory_order_release);
-      ++consumed_;
-      frames_handled_.fetch_add(1);
+    if (!slot.busy.load(std::memory_order_acquire)) {
+      // Sleep until QueueFrame fills this slot (or the handler stops): a frame
+      // is taken the moment it is queued, and an idle handler costs nothing.
+      std::unique_lock lock(wake_mu_);
+      wake_cv_.wait(lock,
+                    [&] { return stop_.load() || slot.busy.load(std::memory_order_acquire); });
+      if (!stop_.load() && !slot.busy.load(std::memory_order_acquire)) idle_wakeups_.fetch_add(1);
+      continue;
     }
-    std::unique_lock lock(wake_mu_);
-    wake_cv_.wait_for(lock, std::chrono::milliseconds(16), [this] { return stop_.load(); });
+    std::lock_guard lock(slot.lock);
+    const int shown = ShowFrame(slot, FrameChannel(slot.frame.get(), slot.length));
+    if (latency_probe_ && shown == kOk)
+      latency_probe_(std::chrono::steady_clock::now() - slot.queued_at);
+    slot.busy.store(false, std::memory_order_release);
+    ++consumed_;
+    frames_handled_.fetch_add(1);
   }
 }
 

@@ -123,6 +123,8 @@ class RcImageHandler {
   // painted at least once since Init.
   uint64_t FramesShown() const { return frames_shown_.load(); }
   uint8_t ChannelsShown() const { return channels_shown_.load(); }
+  // Times the display thread woke up and found no frame to show.
+  uint64_t IdleWakeups() const { return idle_wakeups_.load(); }
   int LastDecodeStatus() const { return last_status_.load(); }
   RecTime LastFrameTime() const;
   // A copy of the composite picture (640 x display height).
@@ -202,6 +204,7 @@ class RcImageHandler {
   std::atomic<uint64_t> frames_handled_{0};
   std::atomic<uint64_t> frames_shown_{0};
   std::atomic<uint8_t> channels_shown_{0};
+  std::atomic<uint64_t> idle_wakeups_{0};
   std::atomic<int> last_status_{0};
 
   LatencyProbe latency_probe_;

@@ -33,7 +33,6 @@ BitmapInfoHeader BitmapInfoHeader::Make24(int width, int height) {
   BitmapInfoHeader h;
   h.width = width;
   h.height = height;
-  h.size_image = static_cast<uint32_t>(BmpRowStride24(width) * static_cast<std::size_t>(height));
   return h;
 }
 

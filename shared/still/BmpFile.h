@@ -42,8 +42,9 @@ struct BitmapInfoHeader {
   uint32_t clr_used = 0;
   uint32_t clr_important = 0;
 
-  // The uncompressed 24-bit description of a width x height picture, with
-  // its image size (padded rows x height).
+  // The uncompressed 24-bit description of a width x height picture. Its
+  // image size, like the resolutions and colour counts, is 0: for an
+  // uncompressed picture the size follows from width, height and depth.
   static BitmapInfoHeader Make24(int width, int height);
 
   std::array<uint8_t, kBmpInfoHeaderSize> Pack() const;

@@ -33,6 +33,11 @@ std::vector<unsigned char> ReadFile(const std::filesystem::path& file) {
   return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
+std::string ReadText(const std::filesystem::path& file) {
+  const auto bytes = ReadFile(file);
+  return std::string(bytes.begin(), bytes.end());
+}
+
 void WriteFile(const std::filesystem::path& file, const std::vector<unsigned char>& bytes) {
   std::ofstream out(file, std::ios::binary | std::ios::trunc);
   out.write(reinterpret_cast<const char*>(bytes.data()),

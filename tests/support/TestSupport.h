@@ -30,6 +30,8 @@ bool WaitFor(const std::function<bool()>& done,
              std::chrono::milliseconds timeout = std::chrono::seconds(5));
 
 std::vector<unsigned char> ReadFile(const std::filesystem::path& file);
+// The whole file as text ("" when it cannot be read).
+std::string ReadText(const std::filesystem::path& file);
 void WriteFile(const std::filesystem::path& file, const std::vector<unsigned char>& bytes);
 
 }  // namespace rdtest

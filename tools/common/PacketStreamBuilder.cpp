@@ -18,24 +18,27 @@ void PacketStreamBuilder::AppendVideo(const uint8_t* data, std::size_t size) {
     video_bytes_ += take;
     data += take;
     size -= take;
-    if (pending_size_ == kVideoPayloadSize) {
-      packets_.push_back(pending_);
-      pending_size_ = 0;
-    }
+    if (pending_size_ == kVideoPayloadSize) EmitPending();
   }
+}
+
+void PacketStreamBuilder::EmitPending() {
+  packets_.push_back(pending_);
+  pending_size_ = 0;
+  packets_.insert(packets_.end(), held_audio_.begin(), held_audio_.end());
+  held_audio_.clear();
 }
 
 void PacketStreamBuilder::AppendAudio(const uint8_t* samples) {
   Packet packet;
   DvrDiskImage::MakeAudioPacket(time_, samples, packet.data());
-  packets_.push_back(packet);
+  (pending_size_ == 0 ? packets_ : held_audio_).push_back(packet);
 }
 
 void PacketStreamBuilder::Flush() {
   if (pending_size_ == 0) return;
   video_bytes_ += kVideoPayloadSize - pending_size_;
-  packets_.push_back(pending_);  // the rest of the payload is already zero
-  pending_size_ = 0;
+  EmitPending();  // the rest of the payload is already zero
 }
 
 std::vector<PacketStreamBuilder::Packet> PacketStreamBuilder::TakePackets() {

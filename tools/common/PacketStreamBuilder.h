@@ -5,7 +5,9 @@
 // between video packets whenever half a second of audio is ready.
 //
 // A video packet takes the time, rate code and channel set current when its
-// first payload byte is placed.
+// first payload byte is placed. Audio that is ready while a video packet is
+// partly filled goes in right after that packet, so packet times never
+// decrease in ring order (the time search bisects over them).
 
 #include <array>
 #include <cstddef>
@@ -27,9 +29,11 @@ class PacketStreamBuilder {
   // Appends bytes of the elementary stream (whole frames or pieces).
   void AppendVideo(const uint8_t* data, std::size_t size);
   void AppendVideo(const std::vector<uint8_t>& data) { AppendVideo(data.data(), data.size()); }
-  // Emits an audio packet now, between the video packets (4000 samples).
+  // Emits an audio packet (4000 samples) between the video packets: now, or
+  // after the partly filled video packet.
   void AppendAudio(const uint8_t* samples);
-  // Pads the partly filled video packet with zeros and emits it.
+  // Pads the partly filled video packet with zeros and emits it, and the
+  // audio waiting behind it.
   void Flush();
 
   // Bytes of the elementary stream placed so far (including a partial packet).
@@ -39,6 +43,8 @@ class PacketStreamBuilder {
   std::vector<Packet> TakePackets();
 
  private:
+  void EmitPending();
+
   RecTime time_{};
   uint8_t rate_ = 0;
   uint8_t channel_set_ = 0x0F;
@@ -46,6 +52,7 @@ class PacketStreamBuilder {
   std::size_t pending_size_ = 0;
   std::size_t video_bytes_ = 0;
   std::vector<Packet> packets_;
+  std::vector<Packet> held_audio_;  // waiting for the partly filled video packet
 };
 
 }  // namespace rd

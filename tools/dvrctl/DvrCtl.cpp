@@ -31,9 +31,11 @@ constexpr int kExitOk = 0;
 constexpr int kExitFailed = 1;
 constexpr int kExitUsage = 2;
 constexpr int kExitEvent = 3;
+constexpr int kExitRefused = 4;
 
 const char kUsage[] =
-    "usage: dvrctl --dvr ADDR --password HEX6 [--control-port N] [--stream-port N] COMMAND ...\n"
+    "usage: dvrctl --dvr ADDR --password HEX6 [--control-port N] [--stream-port N]\n"
+    "              [--connect-timeout S] COMMAND ...\n"
     "       dvrctl mys-info FILE.mys\n"
     "       dvrctl play-file FILE.mys [--speed N] [--snapshot FILE.bmp]\n"
     "\n"
@@ -56,8 +58,10 @@ const char kUsage[] =
     "  mys-info FILE.mys         header and records of a local recording as JSON\n"
     "  play-file FILE.mys        play a local recording through the display path\n"
     "\n"
-    "The control and stream ports default to 14337 and 14338. A connection event\n"
-    "prints its caption and text and ends the run with status 3.\n"
+    "The control and stream ports default to 14337 and 14338. A DVR that cannot be\n"
+    "reached within --connect-timeout seconds (default 30) is a connection event.\n"
+    "A connection event prints its caption and text and ends the run with status 3;\n"
+    "a request the command waits for that the DVR refuses ends it with status 4.\n"
     "dvrctl COMMAND --help shows the help of one command, dvrctl --version the version.\n";
 
 const std::map<std::string, std::string>& CommandHelp() {
@@ -198,6 +202,38 @@ bool ParseOnOff(const std::string& v, bool* on) {
   return false;
 }
 
+// The requests a command can wait for, by name.
+std::string RequestName(uint8_t type) {
+  static const std::map<uint8_t, const char*> kNames = {
+      {rdcp::kOpenSession, "OpenSession"},
+      {rdcp::kGetSettings, "GetSettings"},
+      {rdcp::kGetSchedule, "GetSchedule"},
+      {rdcp::kSetSchedule, "SetSchedule"},
+      {rdcp::kGetTime, "GetTime"},
+      {rdcp::kSetTime, "SetTime"},
+      {rdcp::kSetRecordMode, "SetRecordMode"},
+      {rdcp::kSetInputChannels, "SetInputChannels"},
+      {rdcp::kSetRecordChannels, "SetRecordChannels"},
+      {rdcp::kSetVideoQuality, "SetVideoQuality"},
+      {rdcp::kSetRecordFrameRate, "SetRecordFrameRate"},
+      {rdcp::kSetAlarmOnDuration, "SetAlarmOnDuration"},
+      {rdcp::kSetAlarmRecordDuration, "SetAlarmRecordDuration"},
+      {rdcp::kStartRecording, "StartRecording"},
+      {rdcp::kStopRecording, "StopRecording"},
+      {rdcp::kGetEventList, "GetEventList"},
+      {rdcp::kPlay, "Play"},
+      {rdcp::kStopPlay, "StopPlay"},
+      {rdcp::kPause, "Pause"},
+      {rdcp::kFastForward, "FastForward"},
+      {rdcp::kRewind, "Rewind"},
+      {rdcp::kSetStreamFilter, "SetStreamFilter"},
+      {rdcp::kGetStatus, "GetStatus"},
+      {rdcp::kSetAudioFlags, "SetAudioFlags"},
+  };
+  auto it = kNames.find(type);
+  return it != kNames.end() ? it->second : "request " + std::to_string(type);
+}
+
 const char* ModeName(uint8_t mode) {
   static const char* const kNames[] = {
       "VIEW", "PLAY", "PAUSE", "FF", "REC", "NOT SCHEDULED", "ALARM RECORDING", "SENSOR ACTIVATED"};
@@ -268,6 +304,7 @@ struct Global {
   bool have_password = false;
   uint16_t control_port = RcCtrlMain::kControlPort;
   uint16_t stream_port = RcCtrlMain::kStreamPort;
+  int connect_timeout_s = 30;  // the window's connect timer
 };
 
 class Runner {
@@ -291,24 +328,39 @@ class Runner {
   // Calls `each_second` on every one-second tick.
   std::function<void()> each_second;
 
+  // The requests whose refusal by the DVR ends the command: those it waits for.
+  void WaitsFor(std::vector<uint8_t> requests) { waits_for_ = std::move(requests); }
+  bool refused() const { return refused_ != 0; }
+
   // Handles messages and runs the timers until `done` holds (true), a
-  // connection event arrives or the time runs out (false).
+  // connection event arrives, a request waited for is refused or the time
+  // runs out (false).
   bool Pump(Clock::duration limit, const std::function<bool()>& done) {
     const auto end = Clock::now() + limit;
     for (;;) {
       Headless::Msg m;
       while (win_.Take(&m)) Handle(m);
       if (event_seen()) return false;
+      for (uint8_t request : waits_for_) {
+        const RdcpSession::Refusal r = main_.RefusalOf(request);
+        if (r.count > 0) {
+          refused_ = request;
+          refused_code_ = r.code;
+          return false;
+        }
+      }
       if (done && done()) return true;
       const auto now = Clock::now();
       if (now >= end) return false;
-      if (connecting_ && now - connect_start_ >= milliseconds(rctick::kConnectTimeoutMs)) {
+      if (connecting_ && now - connect_start_ >= connect_timeout_) {
         connecting_ = false;
         main_.Tick(rctick::kConnectTimeout);
       }
       if (now >= next_second_) {
         next_second_ = now + milliseconds(rctick::kSecondMs);
-        if (main_.ConnectionState() >= rcstate::kOpen) main_.Tick(rctick::kSecond);
+        // The one-second timer runs from the control connection on, as in
+        // the window (keep-alive, statistics, frame-rate adjustment).
+        if (control_up_) main_.Tick(rctick::kSecond);
         if (each_second) each_second();
       }
       if (now >= next_frame_) {
@@ -321,18 +373,33 @@ class Runner {
 
   int Connect(const Global& g) {
     main_.SetPorts(g.control_port, g.stream_port);
+    connect_timeout_ = seconds(g.connect_timeout_s);
     connecting_ = true;
     connect_start_ = Clock::now();
     next_second_ = Clock::now() + milliseconds(rctick::kSecondMs);
     main_.Connect(g.dvr, g.password);
-    bool ok = Pump(seconds(40), [&] {
+    WaitsFor({rdcp::kGetSettings, rdcp::kGetStatus});
+    bool ok = Pump(seconds(g.connect_timeout_s + 10), [&] {
       DvrStateBlock st;
       return main_.ConnectionState() >= rcstate::kOpen && main_.GetDvrState(&st) &&
              st.settings_valid && st.status_valid;
     });
     connecting_ = false;
-    if (!ok) return event_seen() ? kExitEvent : (err_ << "dvrctl: no session\n", kExitFailed);
-    return kExitOk;
+    WaitsFor({});
+    return ok ? kExitOk : Failure("no settings and status from the DVR");
+  }
+
+  // The status of a command that could not finish, with its message: a
+  // connection event (already printed), a refused request, or `what`.
+  int Failure(const char* what) {
+    if (event_seen()) return kExitEvent;
+    if (refused()) {
+      err_ << "dvrctl: the DVR refused " << RequestName(refused_) << " (code " << int(refused_code_)
+           << ")\n";
+      return kExitRefused;
+    }
+    err_ << "dvrctl: " << what << "\n";
+    return kExitFailed;
   }
 
   // Waits for the next message `m` (true), or an event / timeout (false).
@@ -350,6 +417,11 @@ class Runner {
  private:
   void Handle(const Headless::Msg& m) {
     counts_[m.m]++;
+    if (m.m == rcmsg::kCtrlConnectResult) {
+      // As in the window: the connect timer ends with the connect's result.
+      connecting_ = false;
+      control_up_ = m.w == 0;
+    }
     if (m.m == rcmsg::kConnectionEvent && event_code_ < 0) {
       event_code_ = static_cast<int>(m.w);
       const bool late = event_code_ == rcevent::kConnectFailed &&
@@ -358,13 +430,14 @@ class Runner {
       if (t.caption != nullptr)
         err_ << t.caption << "\n" << t.text << "\n";
       else if (event_code_ == rcevent::kOpenRejected)
-        err_ << "RDCP Session Open Failed\nrefused with code " << m.l << "\n";
+        err_ << "dvrctl: the DVR refused the session (code " << m.l << ")\n";
       else
         err_ << "connection event " << event_code_ << "\n";
       err_.flush();
       // The main window's answer to every connection event.
       main_.DisconnectStream();
       main_.DisconnectControl();
+      control_up_ = false;
     }
   }
 
@@ -374,7 +447,12 @@ class Runner {
   RcCtrlMain main_;
   std::map<uint32_t, int> counts_;
   int event_code_ = -1;
+  std::vector<uint8_t> waits_for_;
+  uint8_t refused_ = 0;
+  uint8_t refused_code_ = 0;
   bool connecting_ = false;
+  bool control_up_ = false;
+  Clock::duration connect_timeout_ = seconds(30);
   Clock::time_point connect_start_{};
   Clock::time_point next_second_{};
   Clock::time_point next_frame_{};
@@ -619,15 +697,15 @@ int DvrCommand(const Global& g, const std::vector<std::string>& args, std::ostre
     out << "{\"status\": " << StatusJson(run.State().status) << "}\n";
     return kExitOk;
   };
-  auto event_or_fail = [&](const char* what) {
-    if (run.event_seen()) return kExitEvent;
-    err << "dvrctl: " << what << "\n";
-    return kExitFailed;
-  };
+  auto event_or_fail = [&](const char* what) { return run.Failure(what); };
+  // The reply chain of a settings refresh.
+  const std::vector<uint8_t> refresh = {rdcp::kGetSettings, rdcp::kGetTime, rdcp::kGetSchedule};
 
   if (cmd == "info") {
+    run.WaitsFor(refresh);
     m.RefreshSettings();
     if (!run.WaitMessage(rcmsg::kSettingsRefreshed)) return event_or_fail("no settings");
+    run.WaitsFor({rdcp::kGetStatus});
     m.RequestStatus();
     if (!run.WaitMessage(rcmsg::kDvrStatus)) return event_or_fail("no status");
     DvrStateBlock st = run.State();
@@ -652,6 +730,7 @@ int DvrCommand(const Global& g, const std::vector<std::string>& args, std::ostre
     return kExitOk;
   }
   if (cmd == "events") {
+    run.WaitsFor({rdcp::kGetEventList});
     m.RequestEventList();
     if (!run.WaitMessage(rcmsg::kEventListDone, seconds(30))) return event_or_fail("no event list");
     std::vector<EventRecord> events;
@@ -672,6 +751,14 @@ int DvrCommand(const Global& g, const std::vector<std::string>& args, std::ostre
   }
   if (cmd == "record" || cmd == "play" || cmd == "stop" || cmd == "pause" || cmd == "ff" ||
       cmd == "rew") {
+    const uint8_t request =
+        cmd == "record"  ? (ca.plain[0] == "start" ? rdcp::kStartRecording : rdcp::kStopRecording)
+        : cmd == "play"  ? rdcp::kPlay
+        : cmd == "stop"  ? rdcp::kStopPlay
+        : cmd == "pause" ? rdcp::kPause
+        : cmd == "ff"    ? rdcp::kFastForward
+                         : rdcp::kRewind;
+    run.WaitsFor({request, rdcp::kGetStatus});
     if (cmd == "record" && ca.plain[0] == "start") m.StartRecording();
     if (cmd == "record" && ca.plain[0] == "stop") m.StopRecording();
     if (cmd == "play") {
@@ -687,12 +774,18 @@ int DvrCommand(const Global& g, const std::vector<std::string>& args, std::ostre
     if (cmd == "ff") m.FastForwardDvr();
     if (cmd == "rew") m.RewindDvr();
     // The reply of the command is followed by a status request; wait for its
-    // answer (a rejected command leaves the status as it was).
+    // answer (a refusal of either ends the command).
     m.RequestStatus();
     if (!run.WaitMessage(rcmsg::kDvrStatus)) return event_or_fail("no status");
     return print_status();
   }
   if (cmd == "set" || cmd == "set-time" || cmd == "set-schedule") {
+    std::vector<uint8_t> waits = refresh;
+    waits.insert(waits.end(),
+                 {rdcp::kSetSchedule, rdcp::kSetTime, rdcp::kSetInputChannels,
+                  rdcp::kSetRecordChannels, rdcp::kSetVideoQuality, rdcp::kSetRecordFrameRate,
+                  rdcp::kSetAlarmOnDuration, rdcp::kSetAlarmRecordDuration, rdcp::kSetAudioFlags});
+    run.WaitsFor(waits);
     for (auto& c : changes) c(m);
     if (cmd == "set-time") m.SetTime(when);
     if (cmd == "set-schedule") m.SetSchedule(hours);
@@ -847,6 +940,8 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
       g.control_port = static_cast<uint16_t>(port);
     } else if (a == "--stream-port" && ParseInt(v, 1, 65535, &port)) {
       g.stream_port = static_cast<uint16_t>(port);
+    } else if (long secs; a == "--connect-timeout" && ParseInt(v, 1, 600, &secs)) {
+      g.connect_timeout_s = static_cast<int>(secs);
     } else {
       return err << "dvrctl: bad option " << a << " " << v << "\n" << kUsage, kExitUsage;
     }

@@ -261,8 +261,11 @@ int ReadSpanOrFail(RecordingIndex& index, RecordingSpan* span, const Target& t, 
   return kExitFailed;
 }
 
-int Scan(const Options&, std::ostream& out, std::ostream& err) {
+int Scan(const Options& o, std::ostream& out, std::ostream& err) {
   DvrDisk disk;
+  // The layout decides which marker the walk stops at (the lower one of a
+  // network disk), as when a disk is opened.
+  disk.SetNetworkVersion(o.network);
   disk.set_message_sink([&](const std::string& text) { err << "dvrdisk: " << text << "\n"; });
   std::string map_error;
   const DriveMap drives = DriveMap::FromEnvironment(&map_error);
@@ -523,7 +526,7 @@ std::string HelpText() {
   return R"(dvrdisk - read a DVR recording disk or its image
 
 usage:
-  dvrdisk scan
+  dvrdisk scan   [--network]
   dvrdisk info   [--network] TARGET
   dvrdisk find   [--network] TARGET "YY/MM/DD hh:mm:ss"
   dvrdisk frames [--network] TARGET --at BYTE_OFFSET [--chunks N]
@@ -538,7 +541,8 @@ are numbered as RD_DRIVES maps them ("1=/path/disk.img,3=/dev/sdc"), else the
 whole disks of /sys/block in order (sd*, vd*, nvme*, mmcblk*, hd*) from 0.
 scan looks at drives 1-9. --network reads the disk in the network layout.
 
-scan    prints "drive N marker M" for every DVR disk found.
+scan    prints "drive N marker M" for every DVR disk found; with --network
+        the marker of the network layout (the lower one of a disk with two).
 info    prints the recording as JSON: marker, area_sectors, data,
         write_packet, wrapped, first_packet, last_packet, start, end,
         default_search, events.

@@ -316,6 +316,10 @@ void DvrSim::SetMode(uint8_t mode, uint8_t speed, bool push) {
 void DvrSim::StartPlayback(uint64_t logical) {
   play_seek_ = logical;
   play_seek_pending_ = true;
+  // Backward play asked for before the first frame from here was played
+  // starts here, not where the previous playback stood (or ended).
+  play_position_ = logical;
+  have_play_position_ = true;
   play_ended_ = false;
   SetMode(dvr_mode::kPlay, 0, false);
 }
@@ -577,6 +581,10 @@ void DvrSim::HandleRequest(const rdcp::Frame& f) {
     return;
   }
   if (conn_.state != SessionState::kOpen) return Nak(nak::kNotOpen);
+  if (auto* s = opt_.Find(ScenarioKind::kRefuseRequest); s && (s->arg == 0 || s->arg == f.type)) {
+    log_.Note("request " + std::to_string(f.type) + " refused (scenario)");
+    return Nak(nak::kRefused);
+  }
 
   const bool first_after_open = !conn_.any_request_after_open;
   conn_.any_request_after_open = true;
@@ -915,6 +923,19 @@ double DvrSim::CaptureFps() {
   return std::max(1, r);
 }
 
+bool DvrSim::StreamDue(int code, uint8_t interval) const {
+  return std::min<int>(stream_skip_[static_cast<std::size_t>(code)], interval) == 0;
+}
+
+void DvrSim::StreamOffered(int code, bool sent, uint8_t interval) {
+  int& left = stream_skip_[static_cast<std::size_t>(code)];
+  left = std::min<int>(left, interval);  // the interval may have become shorter
+  if (left > 0)
+    --left;
+  else if (sent)
+    left = interval;
+}
+
 bool DvrSim::StreamRoom(std::size_t bytes) const {
   return stream_out_.size() - stream_out_pos_ + bytes <= kMaxStreamQueue;
 }
@@ -1010,7 +1031,6 @@ void DvrSim::MediaLoop() {
   bool was_playing = false;
   std::array<bool, 5> disk_synced{};
   std::array<bool, 5> play_synced{};
-  uint64_t play_count = 0;
   bool reverse = false;
   uint64_t rev_end = 0;
   std::vector<PlaybackCursor::Item> rev_frames;
@@ -1078,6 +1098,7 @@ void DvrSim::MediaLoop() {
         stream_close_done_ = false;
         chunker_->Reset();
         stream_synced_.fill(false);
+        stream_skip_.fill(0);
         play_synced.fill(false);
         if (auto* s = opt_.Find(ScenarioKind::kMidChunk))
           skip_bytes_ = static_cast<std::size_t>(s->arg);
@@ -1187,11 +1208,11 @@ void DvrSim::MediaLoop() {
           have_play_position_ = true;
         }
         if (code > kQuadCode) continue;
-        const bool counted = (play_count++ % (static_cast<uint64_t>(interval) + 1)) == 0;
-        const bool send_ok = streaming && counted && channel_allowed(code) &&
-                             (hdr.full_frame || play_synced[code]) &&
-                             (mult <= 4 || hdr.full_frame) &&
-                             StreamRoom(item.bytes.size() + 2 * kChunkSize);
+        const bool offered = streaming && channel_allowed(code);
+        const bool send_ok =
+            offered && StreamDue(code, interval) && (hdr.full_frame || play_synced[code]) &&
+            (mult <= 4 || hdr.full_frame) && StreamRoom(item.bytes.size() + 2 * kChunkSize);
+        if (offered) StreamOffered(code, send_ok, interval);
         if (send_ok) {
           SendFrame(code, item.bytes, item.info);
           play_synced[code] = true;
@@ -1205,52 +1226,59 @@ void DvrSim::MediaLoop() {
       next_live +=
           std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(1.0 / fps));
       if (now - next_live > std::chrono::seconds(1)) next_live = now;
-      const bool quad = settings.record_mode != 0;
       const uint8_t input = settings.input_mask & 0x0F;
-      int code = -1;
-      uint8_t channel_set = 0;
-      if (quad) {
-        code = kQuadCode;
-        channel_set = static_cast<uint8_t>(kChannelSetQuad | input);
-      } else {
-        for (int k = 0; k < 4; ++k) {
-          int c = (next_channel_ + k) % 4;
-          if (input & ChannelSetBit(c + 1)) {
-            code = c;
-            next_channel_ = c + 1;
-            break;
-          }
+      const uint8_t quad_set = static_cast<uint8_t>(kChannelSetQuad | input);
+      // The cameras take turns; the disk records as the record mode says, the
+      // stream carries what the filter asks for: the chosen cameras in turn
+      // (bit 7) or else the quad picture of all of them.
+      int camera = -1;
+      for (int k = 0; k < 4; ++k) {
+        const int c = (next_channel_ + k) % 4;
+        if (input & ChannelSetBit(c + 1)) {
+          camera = c;
+          next_channel_ = c + 1;
+          break;
         }
-        channel_set = input;
       }
-      if (code >= 0) {
-        const bool disk_wants =
-            recording && (quad || (settings.record_mask & ChannelSetBit(code + 1)));
-        const bool counted = (capture_count_++ % (static_cast<uint64_t>(interval) + 1)) == 0;
-        bool stream_wants = streaming && counted && channel_allowed(code);
-        if (stream_wants && !StreamRoom(MjpegEncoder::MaxFrameSize(cameras_->standard()))) {
-          stream_wants = false;
-          frames_dropped_.fetch_add(1, std::memory_order_relaxed);
+      const bool disk_quad = settings.record_mode != 0;
+      const int disk_code = disk_quad ? kQuadCode : camera;
+      const bool disk_wants =
+          recording && disk_code >= 0 &&
+          (disk_quad || (settings.record_mask & ChannelSetBit(camera + 1)) != 0);
+      const bool stream_quad = (filter & stream_filter::kPerChannel) == 0;
+      const int stream_code = stream_quad ? kQuadCode : camera;
+      const bool offered = streaming && stream_code >= 0 && channel_allowed(stream_code);
+      bool stream_wants = offered && StreamDue(stream_code, interval);
+      if (stream_wants && !StreamRoom(MjpegEncoder::MaxFrameSize(cameras_->standard()))) {
+        stream_wants = false;
+        frames_dropped_.fetch_add(1, std::memory_order_relaxed);
+      }
+      if (offered) StreamOffered(stream_code, stream_wants, interval);
+      // Encodes the next frame of `code` for the disk, the stream or both. A
+      // consumer that misses an encoded frame gets the next one full.
+      auto capture = [&](int code, uint8_t channel_set, bool to_disk, bool to_stream) {
+        if (!to_disk && !to_stream) return;
+        const uint64_t fno = channel_frames_[code]++;
+        const bool full = fno % kFullFrameEvery == 0 || (to_disk && !disk_synced[code]) ||
+                          (to_stream && !stream_synced_[code]);
+        FrameInfo info{rec_now, RateCodeFor(fps), channel_set};
+        auto frame =
+            cameras_->Encode(code, fno, rec_now, QualityToQ(settings.video_quality), full, input);
+        if (to_disk) {
+          std::lock_guard dlock(disk_mu_);
+          disk_.AddFrame(frame.data(), frame.size(), info);
+          frames_recorded_.fetch_add(1, std::memory_order_relaxed);
         }
-        if (disk_wants || stream_wants) {
-          const uint64_t fno = channel_frames_[code]++;
-          const bool full = fno % kFullFrameEvery == 0 || (disk_wants && !disk_synced[code]) ||
-                            (stream_wants && !stream_synced_[code]);
-          FrameInfo info{rec_now, RateCodeFor(fps), channel_set};
-          auto frame =
-              cameras_->Encode(code, fno, rec_now, QualityToQ(settings.video_quality), full, input);
-          if (disk_wants) {
-            std::lock_guard dlock(disk_mu_);
-            disk_.AddFrame(frame.data(), frame.size(), info);
-            frames_recorded_.fetch_add(1, std::memory_order_relaxed);
-          }
-          if (stream_wants) SendFrame(code, frame, info);
-          disk_synced[code] = disk_wants;
-          stream_synced_[code] = stream_wants;
-        } else {
-          stream_synced_[code] = false;
-          disk_synced[code] = false;
-        }
+        if (to_stream) SendFrame(code, frame, info);
+        disk_synced[code] = to_disk;
+        stream_synced_[code] = to_stream;
+      };
+      if (disk_code == stream_code) {
+        capture(disk_code, disk_quad ? quad_set : input, disk_wants, stream_wants);
+      } else {
+        if (disk_code >= 0) capture(disk_code, disk_quad ? quad_set : input, disk_wants, false);
+        if (stream_code >= 0)
+          capture(stream_code, stream_quad ? quad_set : input, false, stream_wants);
       }
     }
 

@@ -136,6 +136,13 @@ class DvrSim {
   void CloseStream(const char* why);
   void FlushStream();
   bool StreamRoom(std::size_t bytes) const;
+  // The frame interval, counted per channel code so that every camera stays
+  // in an interleaved stream: after a frame of a camera (or of the quad
+  // picture) is sent, its next `interval` frames are skipped. A due frame that
+  // cannot be sent (no room, a partial frame the client could not build on)
+  // leaves the camera due.
+  bool StreamDue(int code, uint8_t interval) const;
+  void StreamOffered(int code, bool sent, uint8_t interval);
   void LiveTick();
   void AudioTick();
   void PlayTick();
@@ -190,7 +197,7 @@ class DvrSim {
   std::unique_ptr<PlaybackCursor> cursor_;
   std::array<uint64_t, 5> channel_frames_{};
   std::array<bool, 5> stream_synced_{};  // the client holds this channel's previous frame
-  uint64_t capture_count_ = 0;
+  std::array<int, 5> stream_skip_{};     // frames of each code still to skip (interval)
   int next_channel_ = 0;
   uint64_t audio_samples_ = 0;
   std::vector<uint8_t> audio_block_;

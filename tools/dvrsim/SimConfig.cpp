@@ -21,6 +21,7 @@ constexpr ScenarioInfo kScenarios[] = {
     {"session-end", ScenarioKind::kSessionEnd, 5},
     {"keypad-close", ScenarioKind::kKeypadClose, 5},
     {"drop-first-reply", ScenarioKind::kDropFirstReply, 0},
+    {"refuse-request", ScenarioKind::kRefuseRequest, 0},
     {"garbage", ScenarioKind::kGarbage, 16},
     {"two-replies", ScenarioKind::kTwoReplies, 0},
     {"close-control", ScenarioKind::kCloseControl, 5},
@@ -432,6 +433,8 @@ Options:
       keypad-close[:N]     send 66 (keypad used) N s after the session opened, close (5)
       drop-first-reply[:T] do not send the first reply to request type T (default:
                            the first request after the challenge answer)
+      refuse-request[:T]   refuse requests of type T after the session opened with
+                           241 code 2 (default 0: every request but the keep-alive)
       garbage[:N]          N garbage bytes ahead of the first reply after opening (16)
       two-replies          join each reply with the next message in one write
       close-control[:N]    close the control connection N s after opening (5)

@@ -21,6 +21,8 @@ enum class ScenarioKind {
   kKeypadClose,      // message 66 ARG s (default 5) after the session opened, then close
   kDropFirstReply,   // the first reply to request type ARG (default: first request after open) is
                      // not sent
+  kRefuseRequest,    // requests of type ARG (default 0: every request) after the session opened
+                     // are refused (241, code 2)
   kGarbage,       // ARG garbage bytes (default 16) ahead of the first reply after open, same write
   kTwoReplies,    // replies are joined with the next message in one write
   kCloseControl,  // the control connection is closed ARG s (default 5) after the session opened

@@ -2,9 +2,11 @@
 
 #include <arpa/inet.h>
 #include <fcntl.h>
+#include <linux/sockios.h>
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/eventfd.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -129,6 +131,13 @@ EngineResult EngineSocket::Receive(int* length, uint8_t* buffer, std::size_t siz
   }
   if (length) *length = static_cast<int>(n);
   return engine::kOk;
+}
+
+int EngineSocket::UnacknowledgedBytes() const {
+  const int fd = fd_.load();
+  int n = 0;
+  if (fd < 0 || ::ioctl(fd, SIOCOUTQ, &n) != 0) return -1;
+  return n;
 }
 
 bool EngineSocket::MarkPeerClosed() {

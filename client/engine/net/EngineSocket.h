@@ -56,6 +56,9 @@ class EngineSocket {
 
   bool IsCreated() const { return created_.load(); }
   bool IsConnected() const { return connected_.load(); }
+  // Bytes written but not yet acknowledged by the peer; -1 when unknown
+  // (no socket).
+  int UnacknowledgedBytes() const;
 
  protected:
   // Callbacks, all on the socket thread. Empty here.

@@ -115,8 +115,17 @@ void RdcpSession::RunSender() {
   uint8_t message[255];
   std::unique_lock<std::mutex> lock(ring_mutex_);
   while (SenderShouldRun()) {
+    if (CloseAsked()) {  // CloseSession: ahead of anything queued
+      const uint8_t close[4] = {rdcp::kStartByte, 0, rdcp::kCloseSession, 0};
+      lock.unlock();
+      const bool sent = Send(close, sizeof close) == engine::kOk;
+      lock.lock();
+      close_state_.store(sent ? 2 : 3);
+      continue;
+    }
     if (read_ == write_) {  // nothing queued: wait for a request (or the stop)
-      ring_changed_.wait(lock, [&] { return read_ != write_ || !SenderShouldRun(); });
+      ring_changed_.wait(lock,
+                         [&] { return read_ != write_ || !SenderShouldRun() || CloseAsked(); });
       continue;
     }
     Slot& s = ring_[read_];
@@ -125,7 +134,7 @@ void RdcpSession::RunSender() {
       read_ = static_cast<uint8_t>((read_ + 1) % kRingSlots);
       ring_changed_.notify_all();  // a producer may wait for room
       ring_changed_.wait_for(lock, std::chrono::milliseconds(kAnsweredPauseMs),
-                             [&] { return !SenderShouldRun(); });
+                             [&] { return !SenderShouldRun() || CloseAsked(); });
       continue;
     }
     if (s.state == 1) {
@@ -135,9 +144,11 @@ void RdcpSession::RunSender() {
       // send call returns.
       if (s.no_reply) {
         s.state = 0;
+        last_untracked_ = length > 2 ? message[2] : 0;
       } else {
         s.state = 2;
         awaiting_reply_ = true;
+        last_untracked_ = 0;
       }
       if (length > 2 && rdcp::IsLongWait(message[2])) long_wait_ = true;
       sent_at = Clock::now();
@@ -161,7 +172,8 @@ void RdcpSession::RunSender() {
     }
     const uint8_t slot = read_;
     ring_changed_.wait_until(lock, sent_at + limit + std::chrono::milliseconds(1), [&] {
-      return !SenderShouldRun() || read_ != slot || ring_[slot].state != 2 || progress_;
+      return !SenderShouldRun() || read_ != slot || ring_[slot].state != 2 || progress_ ||
+             CloseAsked();
     });
   }
 }
@@ -173,6 +185,7 @@ void RdcpSession::WakeSender() {
 
 bool RdcpSession::CompleteRequest(uint8_t reply_type, Change* change) {
   std::lock_guard<std::mutex> lock(ring_mutex_);
+  last_untracked_ = 0;  // a reply came: a later refusal is not for that request
   Slot& s = ring_[read_];
   // Only a request that has been sent can be answered; one still waiting in
   // the ring is left to be sent.
@@ -234,6 +247,7 @@ void RdcpSession::ClearCache() {
 
 void RdcpSession::OnConnect(int error) {
   if (error == 0) {
+    close_state_.store(0);
     ClearCache();
     {
       std::lock_guard<std::mutex> lock(rx_mutex_);
@@ -319,10 +333,18 @@ bool RdcpSession::Dispatch(const rdcp::Frame& f) {
       missed_.store(0);
       return false;
     case kNak: {
-      uint8_t expected;
+      uint8_t expected, refused;
       {
         std::lock_guard<std::mutex> lock(ring_mutex_);
-        expected = ring_[read_].expected;
+        const Slot& s = ring_[read_];
+        expected = s.expected;
+        refused = s.state == 2 && s.length > 2 ? s.message[2] : last_untracked_;
+        last_untracked_ = 0;
+      }
+      if (refused != 0 && refused < refusals_.size()) {
+        std::lock_guard<std::mutex> lock(state_mutex_);
+        ++refusals_[refused].count;
+        refusals_[refused].code = f.param;
       }
       if (expected == kEventListPart)
         HandleEventList(nullptr, 0, false);
@@ -553,8 +575,28 @@ EngineResult RdcpSession::OpenSession(const uint8_t password[6]) {
 
 EngineResult RdcpSession::CloseSession() {
   if (!IsConnected()) return engine::kNotConnected;
-  const uint8_t message[4] = {rdcp::kStartByte, 0, rdcp::kCloseSession, 0};
-  return SendDirect(message, sizeof message);
+  if (!SenderRunning()) return engine::kSenderNotRunning;
+  int none = 0;
+  if (close_state_.compare_exchange_strong(none, 1)) WakeSender();
+  return engine::kOk;
+}
+
+RdcpSession::Refusal RdcpSession::RefusalOf(uint8_t request_type) const {
+  std::lock_guard<std::mutex> lock(state_mutex_);
+  return request_type < refusals_.size() ? refusals_[request_type] : Refusal{};
+}
+
+bool RdcpSession::WaitCloseSessionSent(int timeout_ms) {
+  if (close_state_.load() == 0) return false;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+  for (;;) {
+    const int state = close_state_.load();
+    // Acknowledged counts even when the DVR closed the connection right after.
+    if (state == 2 && UnacknowledgedBytes() == 0) return true;
+    // (A connection that went away makes the sender's write fail: state 3.)
+    if (state == 3 || std::chrono::steady_clock::now() >= deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
 }
 
 EngineResult RdcpSession::GetSettings() {

@@ -18,6 +18,7 @@
 // thread drains the ring; requests may be queued from any thread. The cache is
 // guarded by a lock; the getters return copies.
 
+#include <array>
 #include <atomic>
 #include <condition_variable>
 #include <cstddef>
@@ -25,9 +26,9 @@
 #include <mutex>
 #include <vector>
 
-#include "client/events/EngineEvents.h"
 #include "client/engine/net/EngineSocket.h"
 #include "client/engine/rdcp/RdcpWire.h"
+#include "client/events/EngineEvents.h"
 #include "shared/stream/ChannelDisplayState.h"
 
 namespace rd {
@@ -92,7 +93,15 @@ class RdcpSession : public EngineSocket {
   // direct ones)
   // Six password digit values 0..15 in typed order. Clears the cache first.
   EngineResult OpenSession(const uint8_t password[6]);
-  EngineResult CloseSession();  // only when connected (9 otherwise)
+  // Ends the session: message 17, written by the sender thread ahead of any
+  // request waiting in the ring or for its reply (17 has none). Once per
+  // connection; 9 when not connected.
+  EngineResult CloseSession();
+  // After CloseSession: waits up to `timeout_ms` until 17 is written and the
+  // peer's TCP has acknowledged it, so that closing the connection right
+  // after cannot lose it. False at once when no 17 is waiting; false on
+  // timeout or when its write failed (a DVR that is gone).
+  bool WaitCloseSessionSent(int timeout_ms);
   EngineResult GetSettings();
   EngineResult GetSchedule();
   EngineResult SetSchedule(const uint8_t hours[24]);
@@ -161,6 +170,14 @@ class RdcpSession : public EngineSocket {
   // Diagnostics for tests and tools: how many messages the sender has sent
   // again because their reply was late.
   uint32_t Retransmissions() const { return retransmissions_.load(); }
+  // Negative acknowledgements by the request they refused (the one awaiting
+  // its reply, else the last one sent without reply tracking): how many, and
+  // the DVR's code of the latest. The sink hears only of a refused open.
+  struct Refusal {
+    uint32_t count = 0;
+    uint8_t code = 0;
+  };
+  Refusal RefusalOf(uint8_t request_type) const;
 
  protected:
   void OnConnect(int error) override;
@@ -221,6 +238,11 @@ class RdcpSession : public EngineSocket {
   bool long_wait_ = false;
   bool progress_ = false;  // a reply part arrived: restart the reply timer
   std::atomic<uint32_t> retransmissions_{0};
+  uint8_t last_untracked_ = 0;  // type of the last request sent without reply tracking
+  // CloseSession: 0 not asked, 1 waiting for the sender, 2 written, 3 the
+  // write failed.
+  std::atomic<int> close_state_{0};
+  bool CloseAsked() const { return close_state_.load() == 1; }
 
   // Receive buffer: a read of up to 2048 bytes after the kept tail of a
   // message the previous read did not complete.
@@ -242,6 +264,7 @@ class RdcpSession : public EngineSocket {
   EventRecord events_[kMaxEvents];
   int event_count_ = 0;                          // entries held, at most 256
   int event_next_ = 0;                           // next entry written; wraps 255 -> 0
+  std::array<Refusal, 64> refusals_{};           // by request type
   bool pair_saved_ = false;                      // mode-6 memory active
   uint8_t pair_interval_ = 0, pair_filter_ = 0;  // last acknowledged pair
   uint8_t restore_interval_ = 0, restore_filter_ = 0;

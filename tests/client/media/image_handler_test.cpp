@@ -444,6 +444,19 @@ TEST_F(ImageHandlerTest, FifthFrameWhileFourWaitIsDropped) {
   EXPECT_EQ(stats.queued.load(), 5u);
 }
 
+TEST_F(ImageHandlerTest, DisplayThreadSleepsUntilAFrameIsQueued) {
+  Start();
+  const auto quad = State(true, {1, 2, 3, 4});
+  auto frame = FlatFrame(4, 90, 128, 128);
+  for (int i = 0; i < 3; ++i) Show(frame, quad);
+  // Queueing wakes the thread; with nothing queued it does not wake up to look.
+  EXPECT_FALSE(
+      rdtest::WaitFor([&] { return handler.IdleWakeups() > 0; }, std::chrono::milliseconds(300)))
+      << handler.IdleWakeups() << " idle wake-ups";
+  Show(frame, quad);
+  EXPECT_EQ(handler.FramesHandled(), 4u);
+}
+
 TEST(ImageHandlerTexts, TimeText) {
   struct Case {
     RecTime t;

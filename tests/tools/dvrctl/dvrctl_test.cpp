@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "client/engine/rdcp/RdcpWire.h"
 #include "support/TestSupport.h"
 #include "tools/dvrctl/DvrCtl.h"
 #include "tools/dvrsim/DvrSim.h"
@@ -37,6 +38,7 @@ class DvrCtlTest : public ::testing::Test {
     o.scenarios = std::move(scenarios);
     o.disk = (dir / "dvr.img").string();
     o.disk_size = 64ull << 20;
+    o.log_file = (dir / "sim.log").string();
     dvr = std::make_unique<sim::DvrSim>(o);
     std::string error;
     ASSERT_TRUE(dvr->Start(&error)) << error;
@@ -77,6 +79,27 @@ TEST_F(DvrCtlTest, SetChangesAndPrintsTheSettings) {
   EXPECT_EQ(dvr->settings().video_quality, 1);
 }
 
+TEST_F(DvrCtlTest, EveryCommandEndsTheSessionBeforeClosing) {
+  StartSim();
+  const std::vector<std::vector<std::string>> commands = {
+      {"info"}, {"events"}, {"record", "stop"}, {"watch", "--seconds", "1"}};
+  std::size_t from = 0;
+  for (const auto& command : commands) {
+    SCOPED_TRACE(command[0]);
+    Result r = RunCtl(Args(command));
+    ASSERT_EQ(r.status, 0) << r.err;
+    std::string log;
+    ASSERT_TRUE(rdtest::WaitFor([&] {
+      log = rdtest::ReadText(dir / "sim.log");
+      return log.find("NOTE control closed", from) != std::string::npos;
+    })) << log.substr(from);
+    const std::size_t closed = log.find("NOTE control closed", from);
+    const std::size_t close = log.find(" RX 17 0 0 -", from);
+    EXPECT_LT(close, closed) << log.substr(from);
+    from = closed + 1;
+  }
+}
+
 TEST_F(DvrCtlTest, ConnectionEventPrintsItsTextAndFails) {
   StartSim({sim::Scenario{sim::ScenarioKind::kWrongPassword, 0}});
   Result r = RunCtl(Args({"info"}));
@@ -85,6 +108,78 @@ TEST_F(DvrCtlTest, ConnectionEventPrintsItsTextAndFails) {
             std::string::npos)
       << r.err;
   EXPECT_TRUE(r.out.empty());
+}
+
+TEST_F(DvrCtlTest, RefusedRequestsEndTheCommandAtOnce) {
+  using sim::Scenario;
+  using sim::ScenarioKind;
+  struct Case {
+    const char* name;
+    std::vector<Scenario> scenarios;
+    std::vector<std::string> before;  // a command run first
+    std::vector<std::string> command;
+    int status;
+    const char* err;  // the whole error output
+  } cases[] = {
+      {"events",
+       {{ScenarioKind::kRefuseRequest, 34}},
+       {},
+       {"events"},
+       4,
+       "dvrctl: the DVR refused GetEventList (code 2)\n"},
+      {"everything after the open",
+       {{ScenarioKind::kRefuseRequest, 0}},
+       {},
+       {"info"},
+       4,
+       "dvrctl: the DVR refused GetSettings (code 2)\n"},
+      {"status",
+       {{ScenarioKind::kRefuseRequest, 42}},
+       {},
+       {"watch", "--seconds", "2"},
+       4,
+       "dvrctl: the DVR refused GetStatus (code 2)\n"},
+      {"fast forward while not playing",
+       {},
+       {},
+       {"ff"},
+       4,
+       "dvrctl: the DVR refused FastForward (code 6)\n"},
+      {"a change while recording",
+       {},
+       {"record", "start"},
+       {"set", "quality=1"},
+       4,
+       "dvrctl: the DVR refused SetVideoQuality (code 5)\n"},
+      {"session, no box for its code",
+       {{ScenarioKind::kRefuse, 5}},
+       {},
+       {"info"},
+       3,
+       "dvrctl: the DVR refused the session (code 5)\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    if (dvr) dvr->Stop();
+    StartSim(c.scenarios);
+    if (!c.before.empty()) {
+      ASSERT_EQ(RunCtl(Args(c.before)).status, 0);
+    }
+    Result r = RunCtl(Args(c.command));
+    EXPECT_EQ(r.status, c.status);
+    EXPECT_EQ(r.err, c.err);
+  }
+}
+
+TEST_F(DvrCtlTest, ConnectTimerStopsOnceTheControlConnectionIsUp) {
+  // The settings reply comes only with the retransmission, two seconds after
+  // the connect: later than the connect timer, which the connection stopped.
+  StartSim({sim::Scenario{sim::ScenarioKind::kDropFirstReply, rdcp::kGetSettings}});
+  std::vector<std::string> args = Args({"info"});
+  args.insert(args.begin(), {"--connect-timeout", "1"});
+  Result r = RunCtl(args);
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.err.find("Could find the DVR"), std::string::npos) << r.err;
 }
 
 TEST_F(DvrCtlTest, CaptureThenInspectAndPlayTheFile) {

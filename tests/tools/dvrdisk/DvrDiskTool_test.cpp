@@ -270,6 +270,25 @@ TEST_F(DiskToolTest, DrivesFromTheEnvironment) {
   EXPECT_NE(malformed.err.find("RD_DRIVES"), std::string::npos) << malformed.err;
 }
 
+TEST_F(DiskToolTest, ScanTakesTheLayoutIntoAccount) {
+  // A disk carrying both markers: "Network version" takes the lower one.
+  DvrDiskImage image;
+  const auto two = dir_ / "two.img";
+  ASSERT_TRUE(image.Create(two, kSectors, DiskLayout::kStandard));
+  ASSERT_TRUE(image.WriteMarker(kSectors - 31));
+  ASSERT_TRUE(image.Finish());
+  ::setenv("RD_DRIVES", ("2=" + two.string()).c_str(), 1);
+  const auto standard = RunTool({"scan"});
+  const auto network = RunTool({"scan", "--network"});
+  const auto info = RunTool({"info", "--network", "--drive", "2"});
+  ::unsetenv("RD_DRIVES");
+  EXPECT_EQ(standard.status, kExitOk) << standard.err;
+  EXPECT_EQ(standard.out, "drive 2 marker " + std::to_string(kSectors - 1) + "\n");
+  EXPECT_EQ(network.status, kExitOk) << network.err;
+  EXPECT_EQ(network.out, "drive 2 marker " + std::to_string(kSectors - 31) + "\n");
+  EXPECT_EQ(info.json()["marker"].toInteger(), static_cast<qint64>(kSectors - 31)) << info.out;
+}
+
 TEST(ParseTimeTest, FormatsAndRanges) {
   EXPECT_EQ(ParseTime("03/05/12 14:30:00"), (RecTime{3, 5, 12, 14, 30, 0}));
   EXPECT_EQ(ParseTime("99/12/31  23:59:59"), (RecTime{99, 12, 31, 23, 59, 59}));

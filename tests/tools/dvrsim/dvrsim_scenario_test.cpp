@@ -100,6 +100,31 @@ TEST_F(ScenarioTest, FirstReplyDroppedSoTheClientMustRetransmit) {
   EXPECT_NE(Log().find("reply to 19 dropped"), std::string::npos);
 }
 
+TEST_F(ScenarioTest, RequestsRefusedAfterTheSessionOpened) {
+  StartWith("refuse-request:34");
+  ASSERT_TRUE(control_.OpenSession());
+  auto r = control_.Request(rdcp::kGetEventList);
+  ASSERT_TRUE(r);
+  EXPECT_EQ(r->type, rdcp::kNak);
+  EXPECT_EQ(r->param, nak::kRefused);
+  r = control_.Request(rdcp::kGetStatus);  // other requests are answered
+  ASSERT_TRUE(r);
+  EXPECT_EQ(r->type, rdcp::kStatusReply);
+
+  control_.Close();
+  control_ = simtest::ControlPeer{};
+  sim_.reset();
+  StartWith("refuse-request");  // every request once the session is open
+  ASSERT_TRUE(control_.OpenSession());
+  for (uint8_t type : {rdcp::kGetSettings, rdcp::kGetStatus, rdcp::kSetStreamFilter}) {
+    r = control_.Request(type, {0, 0x80});
+    ASSERT_TRUE(r);
+    EXPECT_EQ(r->type, rdcp::kNak) << int(type);
+  }
+  ASSERT_TRUE(control_.Send(Frame(rdcp::kKeepAlive, 0, {3})));
+  EXPECT_TRUE(control_.Expect(rdcp::kKeepAliveReply));
+}
+
 TEST_F(ScenarioTest, GarbageAheadOfTheFirstReply) {
   StartWith("garbage:8");
   ASSERT_TRUE(control_.OpenSession());

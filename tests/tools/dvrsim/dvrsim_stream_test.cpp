@@ -20,6 +20,22 @@ using simtest::Frame;
 
 class StreamTest : public simtest::SimFixture {};
 
+// Channel codes of the frames the log shows sent after the last line that
+// contains `marker`.
+std::vector<int> FrameCodesAfter(const std::string& log, const std::string& marker) {
+  const std::size_t at = log.rfind(marker);
+  std::vector<int> codes;
+  if (at == std::string::npos) return codes;
+  std::istringstream in(log.substr(at));
+  std::string line;
+  while (std::getline(in, line)) {
+    double t;
+    int code;
+    if (std::sscanf(line.c_str(), "%lf FRAME %d", &t, &code) == 2) codes.push_back(code);
+  }
+  return codes;
+}
+
 int CodeOf(const simtest::StreamFrame& f) {
   return f.bytes.size() > 4 ? f.bytes[4] & 7 : -1;
 }
@@ -113,17 +129,64 @@ TEST_F(StreamTest, HonoursChannelSelectionIntervalAndAudioExclusion) {
   // Every frame received so far still decodes in order (CH3 stayed in step).
   DecodeAll(stream_.frames, stream_.frames.size() - 1, mjpeg::VideoStandard::kNtsc);
 
-  // One frame of every four of the round-robin: always the same camera.
-  r = control_.Request(rdcp::kSetStreamFilter, {3, 0x10});
+  // One frame of every four of each camera's own: every camera stays in the stream.
+  r = control_.Request(rdcp::kSetStreamFilter, {3, 0x80 | 0x10});
   ASSERT_TRUE(r && r->type == rdcp::kStreamFilterChanged);
-  from = stream_.frames.size() + 2;
-  ASSERT_TRUE(stream_.ReadFrames(from + 4, 10s));
   const uint64_t audio_before = sim_->audio_sent();
-  for (std::size_t i = from + 1; i < from + 4; ++i)
-    EXPECT_EQ(CodeOf(stream_.frames[i]), CodeOf(stream_.frames[from])) << i;
+  std::vector<int> after;
+  ASSERT_TRUE(rdtest::WaitFor(
+      [&] {
+        stream_.ReadFrames(stream_.frames.size() + 1, 100ms);
+        after = FrameCodesAfter(Log(), "RX 41 0 2 0390");
+        return after.size() >= 8;
+      },
+      10s));
+  EXPECT_EQ(std::set<int>(after.begin(), after.begin() + 8), (std::set<int>{0, 1, 2, 3}));
   // Audio excluded (bit 4): no audio block during the next frames (over a second).
-  ASSERT_TRUE(stream_.ReadFrames(from + 14, 10s));
+  ASSERT_TRUE(stream_.ReadFrames(stream_.frames.size() + 10, 10s));
   EXPECT_EQ(sim_->audio_sent(), audio_before);
+  DecodeAll(stream_.frames, stream_.frames.size() - 1, mjpeg::VideoStandard::kNtsc);
+}
+
+// The index of the first frame from `from` on whose code is (or is not) 4.
+std::size_t FirstFrame(const simtest::StreamPeer& s, std::size_t from, bool quad) {
+  while (from < s.frames.size() && (CodeOf(s.frames[from]) == 4) != quad) ++from;
+  return from;
+}
+
+TEST_F(StreamTest, WithoutChannelSelectionTheStreamCarriesTheQuadPicture) {
+  StartSim();  // EACH record mode: the disk would take one camera at a time
+  Connect();
+  ASSERT_TRUE(stream_.ReadFrames(2, 10s));
+  auto r = control_.Request(rdcp::kSetStreamFilter, {0, 0x0F});  // bit 7 clear
+  ASSERT_TRUE(r && r->type == rdcp::kStreamFilterChanged);
+  // Past the camera frames still in flight, only quad pictures of CH1..CH4.
+  std::size_t from = 0;
+  ASSERT_TRUE(rdtest::WaitFor(
+      [&] {
+        stream_.ReadFrames(stream_.frames.size() + 1, 100ms);
+        from = FirstFrame(stream_, 0, true);
+        return stream_.frames.size() >= from + 4;
+      },
+      10s));
+  for (std::size_t i = from; i < stream_.frames.size(); ++i) {
+    EXPECT_EQ(CodeOf(stream_.frames[i]), 4) << i;
+    EXPECT_EQ(stream_.frames[i].info[7], 0x1F) << i;
+  }
+  // Selecting channels again brings the cameras back, one at a time.
+  r = control_.Request(rdcp::kSetStreamFilter, {0, 0x80});
+  ASSERT_TRUE(r && r->type == rdcp::kStreamFilterChanged);
+  ASSERT_TRUE(rdtest::WaitFor(
+      [&] {
+        stream_.ReadFrames(stream_.frames.size() + 1, 100ms);
+        return stream_.frames.size() >= FirstFrame(stream_, from, false) + 4;
+      },
+      10s));
+  from = FirstFrame(stream_, from, false);
+  std::set<int> codes;
+  for (std::size_t i = from; i < from + 4; ++i) codes.insert(CodeOf(stream_.frames[i]));
+  EXPECT_EQ(codes, (std::set<int>{0, 1, 2, 3}));
+  DecodeAll(stream_.frames, stream_.frames.size() - 1, mjpeg::VideoStandard::kNtsc);
 }
 
 TEST_F(StreamTest, QuadModeSendsTheQuadPicture) {
@@ -193,7 +256,33 @@ TEST_F(StreamTest, PlaybackCarriesTheRecordedPicturesWithTheirTimes) {
       EXPECT_TRUE(FullOf(stream_.frames[i])) << i;
     }
   }
-  // Backward play from near the end: full frames only, going back in time.
+  // The frame interval counts each camera's own frames in playback too (the
+  // log tells the frames sent after the change from those still in flight).
+  r = control_.Request(rdcp::kSetStreamFilter, {3, 0x80});
+  ASSERT_TRUE(r && r->type == rdcp::kStreamFilterChanged);
+  std::vector<int> after;
+  ASSERT_TRUE(rdtest::WaitFor(
+      [&] {
+        stream_.ReadFrames(stream_.frames.size(), 50ms);
+        after = FrameCodesAfter(Log(), "RX 41 0 2 0380");
+        return after.size() >= 4;
+      },
+      10s));
+  // (Skipping breaks the chain of partial frames: each camera resumes with
+  // its next full frame, and the full frames of the four come in a row.)
+  EXPECT_EQ(std::set<int>(after.begin(), after.begin() + 4), (std::set<int>{0, 1, 2, 3}));
+  r = control_.Request(rdcp::kSetStreamFilter, {0, 0x80});
+  ASSERT_TRUE(r && r->type == rdcp::kStreamFilterChanged);
+  // The playback runs to the end of the recording; the DVR is back in VIEW.
+  ASSERT_TRUE(rdtest::WaitFor(
+      [&] {
+        stream_.ReadFrames(stream_.frames.size(), 50ms);
+        auto st = control_.Request(rdcp::kGetStatus);
+        return st && st->type == rdcp::kStatusReply && st->payload[0] == dvr_mode::kView;
+      },
+      15s));
+  // Backward play from near the end: full frames only, going back in time
+  // from 03:04:09 (not from where the last playback ended).
   r = control_.Request(rdcp::kPlay, {0, 9, 4, 3, 2, 1, 24});  // from 03:04:09
   ASSERT_TRUE(r && r->type == rdcp::kPlayAccepted);
   r = control_.Request(rdcp::kRewind);

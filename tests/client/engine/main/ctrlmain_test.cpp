@@ -128,10 +128,12 @@ class CtrlMainTest : public ::testing::Test {
     o.scenarios = std::move(scenarios);
     o.disk = (dir / "dvr.img").string();
     o.disk_size = 64ull << 20;
+    o.log_file = (dir / "sim.log").string();
     dvr = std::make_unique<sim::DvrSim>(o);
     std::string error;
     ASSERT_TRUE(dvr->Start(&error)) << error;
   }
+  std::string SimLog() { return rdtest::ReadText(dir / "sim.log"); }
   void Make() {
     main = std::make_unique<RcCtrlMain>();
     ASSERT_EQ(main->RegisterWindow(&window), 1);
@@ -310,6 +312,36 @@ INSTANTIATE_TEST_SUITE_P(
         EventCase{"CloseStream", {Scenario{ScenarioKind::kCloseStream, 1}}, 9, -1, false}),
     [](const auto& info) { return std::string(info.param.name); });
 
+// A session the client ends (disconnect, or shutdown without one) is closed
+// with CloseSession before the control connection goes.
+class CtrlMainEnds : public CtrlMainTest, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(CtrlMainEnds, CloseSessionBeforeTheConnectionCloses) {
+  const bool shutdown = GetParam();
+  StartSim();
+  Make();
+  main->Connect("127.0.0.1", kPassword);
+  ASSERT_TRUE(
+      rdtest::WaitFor([&] { return main->ConnectionState() == 3; }, std::chrono::seconds(10)));
+  if (shutdown)
+    main.reset();
+  else
+    TearDownConnections();
+  std::string log;
+  ASSERT_TRUE(rdtest::WaitFor([&] {
+    log = SimLog();
+    return log.find("NOTE control closed") != std::string::npos;
+  })) << log;
+  const std::size_t close = log.find(" RX 17 0 0 -");
+  ASSERT_NE(close, std::string::npos) << log;
+  EXPECT_LT(close, log.find("NOTE control closed"));
+  EXPECT_EQ(log.find(" RX 17 ", close + 1), std::string::npos) << "sent once";
+  EXPECT_NE(log.find("NOTE session ended: closed by the client"), std::string::npos);
+}
+
+INSTANTIATE_TEST_SUITE_P(Ends, CtrlMainEnds, ::testing::Values(false, true),
+                         [](const auto& info) { return info.param ? "Shutdown" : "Disconnect"; });
+
 TEST_F(CtrlMainTest, RefusedControlConnectIsEventOne) {
   StartSim();
   Make();
@@ -322,7 +354,8 @@ TEST_F(CtrlMainTest, RefusedControlConnectIsEventOne) {
   const Message* ev = window.FirstEvent(store);
   EXPECT_EQ(ev->w, 1u);
   EXPECT_NE(ev->l, 0) << "the platform error code";
-  EXPECT_TRUE(window.HasMsg(rcmsg::kCtrlConnectResult));
+  // The result is posted right after the event, from the control thread.
+  EXPECT_TRUE(rdtest::WaitFor([&] { return window.HasMsg(rcmsg::kCtrlConnectResult); }));
   EXPECT_EQ(main->ConnectionState(), 1) << "a failed connect stays at 1 until the disconnect";
   TearDownConnections();
   EXPECT_EQ(main->ConnectionState(), 0);

@@ -217,6 +217,7 @@ bool ConnectOpenCloseCycle(uint16_t port, const uint8_t password[6], std::string
   if (!WaitFor([&] { return sink.CountReply(rd::rdcp::kSettingsReply) == 1; }))
     return fail("settings reply");
   if (session.CloseSession() != rd::engine::kOk) return fail("close session");
+  if (!session.WaitCloseSessionSent(5000)) return fail("close session not sent");
   if (session.Stop() != rd::engine::kOk) return fail("stop");
   return true;
 }

@@ -370,6 +370,40 @@ TEST_F(SessionTest, OtherRejectionsEndTheRequestSilently) {
   ASSERT_TRUE(WaitFor([&] { return sink.CountReply(rdcp::kTimeReply) == 2; }));
   EXPECT_EQ(sink.CountReply(rdcp::kNak), 0);
   EXPECT_EQ(sink.replies().size(), replies_before + 3);  // 70, 90, 70
+
+  // A request sent without reply tracking can be refused too.
+  ASSERT_EQ(session->StartRecording(), engine::kOk);
+  Expect(rdcp::kStartRecording);
+  ASSERT_TRUE(peer.Reply(rdcp::kNak, 6));
+  ASSERT_TRUE(WaitFor([&] { return session->RefusalOf(rdcp::kStartRecording).count == 1; }));
+
+  // Each refusal is kept with the request it refused and the DVR's code.
+  struct Refused {
+    uint8_t request;
+    uint32_t count;
+    uint8_t code;
+  };
+  for (const Refused& r : {Refused{rdcp::kSetRecordMode, 1, 3}, Refused{rdcp::kFastForward, 1, 5},
+                           Refused{rdcp::kStartRecording, 1, 6}, Refused{rdcp::kGetTime, 0, 0},
+                           Refused{rdcp::kOpenSession, 0, 0}}) {
+    EXPECT_EQ(session->RefusalOf(r.request).count, r.count) << int(r.request);
+    EXPECT_EQ(session->RefusalOf(r.request).code, r.code) << int(r.request);
+  }
+}
+
+TEST_F(SessionTest, CloseSessionGoesOutAheadOfAWaitingRequestOnce) {
+  ASSERT_NO_FATAL_FAILURE(Open());
+  EXPECT_FALSE(session->WaitCloseSessionSent(1000)) << "no CloseSession was asked for";
+  ASSERT_EQ(session->GetStatus(), engine::kOk);
+  Expect(rdcp::kGetStatus);                    // left unanswered for now
+  ASSERT_EQ(session->GetTime(), engine::kOk);  // waits in the ring behind it
+  ASSERT_EQ(session->CloseSession(), engine::kOk);
+  ASSERT_EQ(session->CloseSession(), engine::kOk);
+  EXPECT_TRUE(session->WaitCloseSessionSent(5000));
+  // Next on the wire, before the status request's 2-second retransmission.
+  EXPECT_TRUE(Expect(rdcp::kCloseSession, 1500ms).payload.empty());
+  ASSERT_TRUE(peer.Reply(rdcp::kStatusReply, 0, StatusBytes(0)));
+  Expect(rdcp::kGetTime);  // and only once: no second 17 went out before it
 }
 
 // -------------------------------------------------------------- catalogue
