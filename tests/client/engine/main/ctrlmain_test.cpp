@@ -414,6 +414,47 @@ TEST_F(CtrlMainTest, RecordsTheLiveStreamAndPlaysItBack) {
   EXPECT_FALSE(main->LocalPlaybackActive());
 }
 
+// Changes of the stream pair and of the audio flags queued one after the
+// other, before the first is acknowledged: each builds on the one before, so
+// the DVR ends with all of them (not only the last one on the old cache).
+TEST_F(CtrlMainTest, ChangesQueuedBeforeTheirAcknowledgementBuildOnEachOther) {
+  StartSim();
+  Make();
+  main->Connect("127.0.0.1", kPassword);
+  ASSERT_TRUE(
+      rdtest::WaitFor([&] { return main->ConnectionState() == 3; }, std::chrono::seconds(10)));
+  ASSERT_TRUE(rdtest::WaitFor([&] { return window.HasMsg(rcmsg::kChannelsPresent); }));
+  ASSERT_TRUE(rdtest::WaitFor([&] {
+    return main->StreamFilter() == stream_filter::kPerChannel &&
+           dvr->status().stream_filter == stream_filter::kPerChannel;
+  }));
+  ASSERT_EQ(main->AudioRecordingEnabled(), 1);
+
+  const ChannelDisplayState no_ch2{0, {1, 0, 1, 1}};
+  main->SetChannelFilter(&no_ch2, nullptr);
+  main->SetAudioEnabled(false);
+  main->SetFrameInterval(2);
+  main->SetAudioRecording(false);
+  main->SetSpeakerMute(true);
+  const uint8_t filter = stream_filter::kPerChannel | stream_filter::kAudioExcluded | 0x02;
+  EXPECT_TRUE(rdtest::WaitFor([&] {
+    const DvrStatus st = dvr->status();
+    return st.stream_filter == filter && st.frame_interval == 2 &&
+           dvr->settings().audio_flags == 0x02;
+  })) << "filter "
+      << int(dvr->status().stream_filter) << " interval " << int(dvr->status().frame_interval)
+      << " audio flags " << int(dvr->settings().audio_flags);
+  // The cache follows the acknowledgements; the next change starts from it.
+  ASSERT_TRUE(rdtest::WaitFor([&] { return main->StreamFilter() == filter; }));
+  EXPECT_EQ(main->StreamFrameInterval(), 2);
+  EXPECT_EQ(main->SpeakerMuted(), 1);
+  EXPECT_EQ(main->AudioRecordingEnabled(), 0);
+  main->SetAudioEnabled(true);
+  EXPECT_TRUE(rdtest::WaitFor(
+      [&] { return dvr->status().stream_filter == (filter & ~stream_filter::kAudioExcluded); }));
+  EXPECT_EQ(dvr->status().frame_interval, 2);
+}
+
 // A server on a free loopback port that accepts one connection and resets it
 // (SO_LINGER 0), so the client's next read fails with ECONNRESET.
 class ResetServer {
