@@ -247,6 +247,7 @@ void RcCtrlMain::Connect(const std::string& ip, const uint8_t password[6]) {
     queued_pair_.reset();
     queued_audio_flags_.reset();
   }
+  filter_changes_pending_.store(0);
   auto session = std::make_unique<RdcpSession>();
   session->SetSink(this);
   int result = session->Start();
@@ -442,7 +443,7 @@ void RcCtrlMain::PostEvent(int code, intptr_t param) {
 }
 
 void RcCtrlMain::OnFrameIntervalChosen(uint8_t interval) {
-  filter_change_pending_.store(true);
+  filter_changes_pending_.fetch_add(1);
   SetFrameInterval(interval);
 }
 
@@ -550,7 +551,15 @@ void RcCtrlMain::OnRdcpReply(int type, int error) {
     case rdcp::kStreamFilterChanged:
       ForgetAppliedChanges();
       adjuster_.ResetHistory();
-      if (filter_change_pending_.exchange(false)) PostMain(rcmsg::kRefreshDisplay, 0, 0);
+      // Every change refreshes the display with its own acknowledgement: a
+      // refresh after only the first of two quick channel clicks would leave
+      // the second click's button showing the state before it.
+      {
+        int n = filter_changes_pending_.load();
+        while (n > 0 && !filter_changes_pending_.compare_exchange_weak(n, n - 1)) {
+        }
+        if (n > 0) PostMain(rcmsg::kRefreshDisplay, 0, 0);
+      }
       break;
     case rdcp::kStatusReply: {
       int standard = 0;
@@ -637,7 +646,6 @@ void RcCtrlMain::OnStreamHeader(const RecTime& time, uint8_t rate_code, uint8_t 
     }
   }
   if (changed) {
-    filter_change_pending_.store(true);
     SetChannelFilter(&present, nullptr);
     PostMain(rcmsg::kChannelsPresent, 0, rcmsg::PackChannels(present));
   }
@@ -930,7 +938,7 @@ void RcCtrlMain::SetChannelFilter(const ChannelDisplayState* wanted, const uint8
           if (wanted->channel[i] == 0) f |= static_cast<uint8_t>(1u << i);
       }
     }
-    filter_change_pending_.store(true);
+    filter_changes_pending_.fetch_add(1);
     QueueStreamPair(s, interval, f);
   });
 }

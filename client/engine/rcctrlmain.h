@@ -433,7 +433,8 @@ class RcCtrlMain : public EngineEvents, public AudioOwner {
   std::atomic<uint8_t> state_{rcstate::kIdle};
   std::atomic<bool> settings_refresh_{false};
   std::atomic<uint32_t> local_playback_active_{0};
-  std::atomic<bool> filter_change_pending_{false};
+  // Stream filter changes sent whose acknowledgement is to refresh the display.
+  std::atomic<int> filter_changes_pending_{0};
   std::atomic<int64_t> connect_started_ms_{0};
   std::atomic<bool> close_session_sent_{false};
 };

@@ -453,6 +453,17 @@ TEST_F(CtrlMainTest, ChangesQueuedBeforeTheirAcknowledgementBuildOnEachOther) {
   EXPECT_TRUE(rdtest::WaitFor(
       [&] { return dvr->status().stream_filter == (filter & ~stream_filter::kAudioExcluded); }));
   EXPECT_EQ(dvr->status().frame_interval, 2);
+
+  // Two channel changes in a row: each acknowledgement refreshes the display,
+  // so the last refresh shows the last change.
+  ASSERT_TRUE(rdtest::WaitFor([&] { return main->StreamFilter() == dvr->status().stream_filter; }));
+  window.Clear();
+  const ChannelDisplayState ch1{0, {1, 0, 0, 0}};
+  const ChannelDisplayState ch14{0, {1, 0, 0, 1}};
+  main->SetChannelFilter(&ch1, nullptr);
+  main->SetChannelFilter(&ch14, nullptr);
+  EXPECT_TRUE(rdtest::WaitFor([&] { return window.Count(rcmsg::kRefreshDisplay) == 2; }));
+  EXPECT_EQ(main->StreamChannelsShown(), ch14);
 }
 
 // A server on a free loopback port that accepts one connection and resets it
