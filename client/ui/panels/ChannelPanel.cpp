@@ -42,10 +42,13 @@ void ApplyChannelRefresh(ChannelView& view, const ChannelDisplayState& present,
   view.quad.checked = false;
   view.quad.lit = false;
   for (int i = 0; i < 4; ++i) {
-    if (shown.channel[i] == 0) continue;
-    view.channel[i].enabled = true;
-    view.channel[i].checked = true;
-    view.channel[i].lit = true;
+    // A channel not shown keeps its buttons' enabled state but shows
+    // unchecked with a dark dot: a refresh that answered an earlier click must
+    // not leave a later click's channel checked once the stream has it off.
+    const bool on = shown.channel[i] != 0;
+    view.channel[i].checked = on;
+    view.channel[i].lit = on;
+    if (on) view.channel[i].enabled = true;
   }
 }
 

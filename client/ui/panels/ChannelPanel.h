@@ -36,8 +36,9 @@ int CountChannels(const ChannelDisplayState& set);
 void ApplyChannelsPresent(ChannelView& view, const ChannelDisplayState& present,
                           const ChannelDisplayState& wanted);
 
-// The display refresh (0x434): the channels shown are checked; channels not
-// shown keep their state, the on-air lamps are not touched.
+// The display refresh (0x434): the channels shown are enabled and checked
+// with a lit dot, the others unchecked with a dark dot (enabled as they
+// were); the on-air lamps are not touched.
 void ApplyChannelRefresh(ChannelView& view, const ChannelDisplayState& present,
                          const ChannelDisplayState& shown);
 

@@ -10,7 +10,7 @@ using namespace ids;
 
 LocalBannerView LocalBanners(uint8_t local_mode, uint8_t player_state, bool phase) {
   LocalBannerView v;
-  if (local_mode == kLocalPlayback) {
+  if (local_mode == kLocalModePlayback) {
     v.green_lit = phase;
     if (player_state == 0)
       v.banner = kLocalNotActivated;
@@ -24,7 +24,7 @@ LocalBannerView LocalBanners(uint8_t local_mode, uint8_t player_state, bool phas
       v.banner = phase ? kLocalRewind : kLocalRewindBold;
     return v;
   }
-  if (local_mode == kLocalRecording) {
+  if (local_mode == kLocalModeRecording) {
     v.red_lit = phase;
     v.banner = phase ? kLocalRecordingBold : kLocalRecording;
     return v;

@@ -10,9 +10,9 @@
 namespace rd::client::panels {
 
 // Local modes of the window.
-inline constexpr uint8_t kLocalIdle = 0;
-inline constexpr uint8_t kLocalPlayback = 1;
-inline constexpr uint8_t kLocalRecording = 2;
+inline constexpr uint8_t kLocalModeIdle = 0;
+inline constexpr uint8_t kLocalModePlayback = 1;
+inline constexpr uint8_t kLocalModeRecording = 2;
 
 // The local player's states: 16 play, 17 pause, 18..22 fast forward, 23..27
 // fast rewind; 0 without a file.

@@ -37,14 +37,17 @@ TEST(ChannelRows, PresenceChecksTheWantedChannelsThatArePresent) {
   for (const ChannelRow& row : v.channel) EXPECT_EQ(row, ChannelRow{});
 }
 
-TEST(ChannelRows, RefreshChecksTheShownChannelsAndLeavesTheOthersAndTheLamps) {
+TEST(ChannelRows, RefreshChecksExactlyTheShownChannelsAndLeavesTheLamps) {
   ChannelView v;
   ApplyChannelsPresent(v, Set(0, 1, 1, 1, 0), Set(0, 0, 1, 0, 0));
   const ChannelView before = v;
   ApplyChannelRefresh(v, Set(0, 1, 1, 1, 0), Set(0, 1, 0, 0, 0));
   EXPECT_EQ(v.channel[0], (ChannelRow{true, true, true, true}));
-  EXPECT_EQ(v.channel[1], before.channel[1]) << "not shown: left as it was";
-  EXPECT_EQ(v.channel[2], before.channel[2]);
+  // Not shown: unchecked with a dark dot, enabled and lamp as they were
+  // (CH2 was checked and lit, CH4 is not present).
+  EXPECT_EQ(before.channel[1], (ChannelRow{true, true, true, true}));
+  EXPECT_EQ(v.channel[1], (ChannelRow{true, false, true, false}));
+  EXPECT_EQ(v.channel[2], (ChannelRow{true, false, true, false}));
   EXPECT_EQ(v.channel[3], before.channel[3]);
 
   ApplyChannelRefresh(v, Set(1, 0, 0, 0, 0), Set(1, 0, 0, 0, 0));
