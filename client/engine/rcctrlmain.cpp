@@ -567,7 +567,12 @@ void RcCtrlMain::OnRdcpReply(int type, int error) {
       WithSession([&](RdcpSession& s) {
         standard = s.VideoStandard();
         mode = s.DvrMode();
-        audio = s.AudioEnabled();
+        // The stream's audio as the filter queued last leaves it: a status
+        // that overtook the main window's mute at the stream connect must
+        // not unmute the new stream.
+        uint8_t interval, filter;
+        BaseStreamPair(s, &interval, &filter);
+        audio = (filter & stream_filter::kAudioExcluded) == 0 ? 1 : 0;
       });
       StartImageHandler(standard);
       if (state_.load() == rcstate::kOpening) {

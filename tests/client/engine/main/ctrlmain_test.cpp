@@ -16,6 +16,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <deque>
+#include <functional>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -57,7 +58,12 @@ struct Message {
 // A window that records what reaches it and answers the mute question.
 class TestWindow : public RcWindow {
  public:
-  void Post(uint32_t m, uintptr_t w, intptr_t l) override { Add({m, w, l, false}); }
+  void Post(uint32_t m, uintptr_t w, intptr_t l) override {
+    Add({m, w, l, false});
+    if (on_post) on_post(m);
+  }
+  // Called on the posting thread (set before connecting).
+  std::function<void(uint32_t)> on_post;
   void Send(uint32_t m, uintptr_t w, intptr_t l) override {
     if (m == rcmsg::kAskMute && l != 0) *reinterpret_cast<uint8_t*>(l) = 16;
     Add({m, w, l, true});
@@ -464,6 +470,24 @@ TEST_F(CtrlMainTest, ChangesQueuedBeforeTheirAcknowledgementBuildOnEachOther) {
   main->SetChannelFilter(&ch14, nullptr);
   EXPECT_TRUE(rdtest::WaitFor([&] { return window.Count(rcmsg::kRefreshDisplay) == 2; }));
   EXPECT_EQ(main->StreamChannelsShown(), ch14);
+}
+
+// The audio state reported at session open (0x414) is the one the stream
+// will have: a mute queued after the status request was sent, but before its
+// reply, counts.
+TEST_F(CtrlMainTest, AudioStateAtSessionOpenCountsAQueuedMute) {
+  StartSim();
+  Make();
+  // At the settings reply (0x415) the status request is already out.
+  window.on_post = [this](uint32_t m) {
+    if (m == rcmsg::kAudioAvailable) main->SetAudioEnabled(false);
+  };
+  main->Connect("127.0.0.1", kPassword);
+  ASSERT_TRUE(
+      rdtest::WaitFor([&] { return window.HasMsg(rcmsg::kAudioState); }, std::chrono::seconds(10)));
+  EXPECT_TRUE(window.Has(rcmsg::kAudioState, 0)) << "muted, as queued";
+  EXPECT_FALSE(window.Has(rcmsg::kAudioState, 1));
+  window.on_post = nullptr;
 }
 
 // A server on a free loopback port that accepts one connection and resets it
