@@ -163,5 +163,28 @@ TEST(FrameRateList, TextsAndSelection) {
   }
 }
 
+TEST(FrameRateList, AnyBytesFromTheDvrStayInsideTheTables) {
+  // Every record frame rate index and current interval byte, both standards
+  // (the sanitizer builds see any read past a table).
+  for (int standard : {0, 1, 255})
+    for (int index = 0; index < 256; ++index)
+      for (int interval = 0; interval < 256; interval += 7) {
+        FrameRateInputs in;
+        in.video_standard = static_cast<uint8_t>(standard);
+        in.record_rate_index = static_cast<uint8_t>(index);
+        in.current_interval = static_cast<uint8_t>(interval);
+        const FrameRateList list = BuildFrameRateList(in);
+        ASSERT_EQ(list.items.size(), standard == 0 ? 14u : 12u);
+        ASSERT_GE(list.selected, 0);
+        ASSERT_LT(list.selected, static_cast<int>(list.items.size()));
+        if (index > 11) {
+          ASSERT_NE(list.items[0].find(" 0.000 "), std::string::npos);
+        }
+      }
+  for (int index = -300; index < 300; ++index) {
+    EXPECT_EQ(IntervalAt(0, index).has_value(), index >= 0 && index < 14) << index;
+  }
+}
+
 }  // namespace
 }  // namespace rd::client::panels
