@@ -179,7 +179,7 @@ class RdclientDlg : public QDialog {
   // --- window state
   int registry_number_ = 0;
   bool stream_connected_ = false;
-  // *command pending*, *play search pending* and the REC/PLAY watchdog count.
+  // A pending REC command, a pending PLAY search and the REC/PLAY watchdog.
   panels::DvrControl dvr_control_;
   uint8_t local_mode_ = 0;  // 0 idle, 1 local playback, 2 local recording
   bool slow_connect_ = false;

@@ -59,8 +59,8 @@ struct DvrCommand {
   friend bool operator==(const DvrCommand&, const DvrCommand&) = default;
 };
 
-// The DVR control state of the window: *command pending* (REC pressed, no
-// recording mode reported yet), *play search pending* (PLAY in VIEW mode
+// The DVR control state of the window: "command pending" (REC pressed, no
+// recording mode reported yet), "play search pending" (PLAY in VIEW mode
 // waits for the event list) and the watchdog's count of seconds in which
 // neither REC nor STOP was enabled.
 class DvrControl {
@@ -72,13 +72,13 @@ class DvrControl {
   void Reset();
 
   // A status (0x463) or a cancelled play dialog: the buttons for the mode
-  // (nullopt: an unknown mode leaves them as they are). Clears *command
-  // pending* in a recording mode and the watchdog count in every case.
+  // (nullopt: an unknown mode leaves them as they are). Clears "command
+  // pending" in a recording mode and the watchdog count in every case.
   std::optional<DvrButtons> ButtonsForMode(uint8_t mode);
 
   // Each second (timer 3): true when the window is to request the status.
   // Paused during a play search; counting while neither REC nor STOP is
-  // enabled, and from the third second on it clears *command pending*.
+  // enabled, and from the third second on it clears "command pending".
   bool WatchdogTick(bool rec_or_stop_enabled);
 
   DvrCommand Rec(uint8_t mode);
