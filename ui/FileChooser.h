@@ -1,6 +1,6 @@
 #pragma once
-// The save-file question of the windows ("Save as AVI", "Capture"), behind an
-// interface so that tests can answer it.
+// The file questions of the windows ("Save as AVI", "Capture", the local
+// recording to play), behind an interface so that tests can answer them.
 
 #include <QString>
 #include <QWidget>
@@ -15,6 +15,16 @@ class FileChooser {
   // name the field shows at first.
   virtual QString SaveFileName(QWidget* parent, const QString& filter, const QString& suffix,
                                const QString& preset) = 0;
+  // An existing file to open, starting in `directory`; empty when the user
+  // cancels (and from a chooser that does not offer the question).
+  virtual QString OpenFileName(QWidget* parent, const QString& filter, const QString& suffix,
+                               const QString& directory) {
+    (void)parent;
+    (void)filter;
+    (void)suffix;
+    (void)directory;
+    return {};
+  }
 };
 
 // The file dialog of the toolkit (its own, not the desktop's, so it looks the
@@ -23,6 +33,8 @@ class QtFileChooser : public FileChooser {
  public:
   QString SaveFileName(QWidget* parent, const QString& filter, const QString& suffix,
                        const QString& preset) override;
+  QString OpenFileName(QWidget* parent, const QString& filter, const QString& suffix,
+                       const QString& directory) override;
 };
 
 }  // namespace rd::ui

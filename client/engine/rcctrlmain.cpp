@@ -259,6 +259,12 @@ void RcCtrlMain::Connect(const std::string& ip, const uint8_t password[6]) {
   state_.store(rcstate::kCtrlConnecting);
   // The old session's threads are stopped before a new one is made.
   StopAndDelete(session_mu_, session_);
+  {
+    std::lock_guard lock(queued_mu_);
+    queued_pair_.reset();
+    queued_audio_flags_.reset();
+  }
+  filter_changes_pending_.store(0);
   auto session = std::make_unique<RdcpSession>();
   session->SetSink(this);
   int result = session->Start();
@@ -461,8 +467,8 @@ void RcCtrlMain::PostEvent(int code, intptr_t param) {
 }
 
 void RcCtrlMain::OnFrameIntervalChosen(uint8_t interval) {
-  filter_change_pending_.store(true);
-  WithSession([&](RdcpSession& s) { s.SetStreamFilter(interval, s.StreamFilter()); });
+  filter_changes_pending_.fetch_add(1);
+  SetFrameInterval(interval);
 }
 
 void RcCtrlMain::OnCtrlConnect(int error) {
@@ -567,8 +573,17 @@ void RcCtrlMain::OnRdcpReply(int type, int error) {
       PostAll(rcmsg::kEventListDone, 0, 0);
       break;
     case rdcp::kStreamFilterChanged:
+      ForgetAppliedChanges();
       adjuster_.ResetHistory();
-      if (filter_change_pending_.exchange(false)) PostMain(rcmsg::kRefreshDisplay, 0, 0);
+      // Every change refreshes the display with its own acknowledgement: a
+      // refresh after only the first of two quick channel clicks would leave
+      // the second click's button showing the state before it.
+      {
+        int n = filter_changes_pending_.load();
+        while (n > 0 && !filter_changes_pending_.compare_exchange_weak(n, n - 1)) {
+        }
+        if (n > 0) PostMain(rcmsg::kRefreshDisplay, 0, 0);
+      }
       break;
     case rdcp::kStatusReply: {
       int standard = 0;
@@ -576,7 +591,12 @@ void RcCtrlMain::OnRdcpReply(int type, int error) {
       WithSession([&](RdcpSession& s) {
         standard = s.VideoStandard();
         mode = s.DvrMode();
-        audio = s.AudioEnabled();
+        // The stream's audio as the filter queued last leaves it: a status
+        // that overtook the main window's mute at the stream connect must
+        // not unmute the new stream.
+        uint8_t interval, filter;
+        BaseStreamPair(s, &interval, &filter);
+        audio = (filter & stream_filter::kAudioExcluded) == 0 ? 1 : 0;
       });
       StartImageHandler(standard);
       if (state_.load() == rcstate::kOpening) {
@@ -592,6 +612,9 @@ void RcCtrlMain::OnRdcpReply(int type, int error) {
       PostMain(rcmsg::kRefreshDisplay, 0, 0);
       break;
     }
+    case rdcp::kAudioFlagsChanged:
+      ForgetAppliedChanges();
+      break;
     case rdcp::kNak:
       if (state_.load() == rcstate::kOpening) {
         PostEvent(rcevent::kOpenRejected, error);
@@ -652,7 +675,6 @@ void RcCtrlMain::OnStreamHeader(const RecTime& time, uint8_t rate_code, uint8_t 
     }
   }
   if (changed) {
-    filter_change_pending_.store(true);
     SetChannelFilter(&present, nullptr);
     PostMain(rcmsg::kChannelsPresent, 0, rcmsg::PackChannels(present));
   }
@@ -865,11 +887,50 @@ void RcCtrlMain::SetAlarmRecordDuration(uint8_t v) {
   WithSession([&](RdcpSession& s) { s.SetAlarmRecordDuration(v); });
 }
 
-// The cached audio flags with one bit replaced.
+// Change requests of the stream pair (interval, filter) and of the audio
+// flags are built on the last value queued until the cache holds it: two
+// changes queued before the first acknowledgement must not undo each other
+// (the second would otherwise start from the cache the first has not changed
+// yet). Once the cache holds the last value queued, the cache counts again,
+// so a change the DVR or the session makes itself is kept.
+void RcCtrlMain::BaseStreamPair(RdcpSession& s, uint8_t* interval, uint8_t* filter) {
+  std::lock_guard lock(queued_mu_);
+  *interval = queued_pair_ ? queued_pair_->first : s.StreamFrameInterval();
+  *filter = queued_pair_ ? queued_pair_->second : s.StreamFilter();
+}
+
+void RcCtrlMain::QueueStreamPair(RdcpSession& s, uint8_t interval, uint8_t filter) {
+  {
+    std::lock_guard lock(queued_mu_);
+    queued_pair_ = std::make_pair(interval, filter);
+  }
+  s.SetStreamFilter(interval, filter);
+}
+
+void RcCtrlMain::ForgetAppliedChanges() {
+  uint8_t interval = 0, filter = 0, flags = 0;
+  if (!WithSession([&](RdcpSession& s) {
+        interval = s.StreamFrameInterval();
+        filter = s.StreamFilter();
+        flags = s.State().settings.audio_flags;
+      }))
+    return;
+  std::lock_guard lock(queued_mu_);
+  if (queued_pair_ && *queued_pair_ == std::make_pair(interval, filter)) queued_pair_.reset();
+  if (queued_audio_flags_ && *queued_audio_flags_ == flags) queued_audio_flags_.reset();
+}
+
+// The audio flags with one bit replaced.
 void RcCtrlMain::SetAudioFlagBit(uint8_t bit, bool on) {
   WithSession([&](RdcpSession& s) {
-    const uint8_t flags = s.State().settings.audio_flags;
-    s.SetAudioFlags(static_cast<uint8_t>((flags & ~bit) | (on ? bit : 0)));
+    uint8_t flags;
+    {
+      std::lock_guard lock(queued_mu_);
+      flags = queued_audio_flags_.value_or(s.State().settings.audio_flags);
+      flags = static_cast<uint8_t>((flags & ~bit) | (on ? bit : 0));
+      queued_audio_flags_ = flags;
+    }
+    s.SetAudioFlags(flags);
   });
 }
 
@@ -881,12 +942,17 @@ void RcCtrlMain::SetSpeakerMute(bool on) {
 }
 
 void RcCtrlMain::SetFrameInterval(uint8_t interval) {
-  WithSession([&](RdcpSession& s) { s.SetStreamFilter(interval, s.StreamFilter()); });
+  WithSession([&](RdcpSession& s) {
+    uint8_t current_interval, filter;
+    BaseStreamPair(s, &current_interval, &filter);
+    QueueStreamPair(s, interval, filter);
+  });
 }
 
 void RcCtrlMain::SetChannelFilter(const ChannelDisplayState* wanted, const uint8_t* audio_bits) {
   WithSession([&](RdcpSession& s) {
-    const uint8_t current = s.StreamFilter();
+    uint8_t interval, current;
+    BaseStreamPair(s, &interval, &current);
     uint8_t f = 0;
     if (audio_bits != nullptr)
       f |= *audio_bits;
@@ -901,18 +967,19 @@ void RcCtrlMain::SetChannelFilter(const ChannelDisplayState* wanted, const uint8
           if (wanted->channel[i] == 0) f |= static_cast<uint8_t>(1u << i);
       }
     }
-    filter_change_pending_.store(true);
-    s.SetStreamFilter(s.StreamFrameInterval(), f);
+    filter_changes_pending_.fetch_add(1);
+    QueueStreamPair(s, interval, f);
   });
 }
 
 void RcCtrlMain::SetAudioEnabled(bool on) {
   WithSession([&](RdcpSession& s) {
-    uint8_t f = s.RecordMode() != 0
-                    ? 0
-                    : static_cast<uint8_t>(s.StreamFilter() & ~stream_filter::kAudioExcluded);
+    uint8_t interval, current;
+    BaseStreamPair(s, &interval, &current);
+    uint8_t f =
+        s.RecordMode() != 0 ? 0 : static_cast<uint8_t>(current & ~stream_filter::kAudioExcluded);
     if (!on) f |= stream_filter::kAudioExcluded;
-    s.SetStreamFilter(s.StreamFrameInterval(), f);
+    QueueStreamPair(s, interval, f);
   });
 }
 

@@ -23,8 +23,10 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "client/engine/rdcp/RdcpSession.h"
@@ -368,6 +370,11 @@ class RcCtrlMain : public EngineEvents, public AudioOwner {
   template <typename Request>
   void ChangeDvrPlay(Request&& request, bool restart_audio);
   void SetAudioFlagBit(uint8_t bit, bool on);
+  // The stream pair a change starts from, and queuing a new one (session
+  // lock held); forgetting what the cache now holds (at 89 and 93).
+  void BaseStreamPair(RdcpSession& s, uint8_t* interval, uint8_t* filter);
+  void QueueStreamPair(RdcpSession& s, uint8_t interval, uint8_t filter);
+  void ForgetAppliedChanges();
   // CloseSession once per session, while the control connection is up.
   void SendCloseSession();
 
@@ -404,6 +411,12 @@ class RcCtrlMain : public EngineEvents, public AudioOwner {
   mutable std::mutex channels_mu_;
   ChannelDisplayState prev_present_;
 
+  // --- queued_mu_: the last stream pair and audio flags queued and not yet
+  // in the cache (taken inside the session lock, never around it)
+  std::mutex queued_mu_;
+  std::optional<std::pair<uint8_t, uint8_t>> queued_pair_;
+  std::optional<uint8_t> queued_audio_flags_;
+
   // --- avi_audio_mu_: the AVI writer's audio side (stream / player threads)
   std::mutex avi_audio_mu_;
   std::array<uint8_t, 4096> avi_audio_{};
@@ -422,7 +435,8 @@ class RcCtrlMain : public EngineEvents, public AudioOwner {
   std::atomic<uint8_t> state_{rcstate::kIdle};
   std::atomic<bool> settings_refresh_{false};
   std::atomic<uint32_t> local_playback_active_{0};
-  std::atomic<bool> filter_change_pending_{false};
+  // Stream filter changes sent whose acknowledgement is to refresh the display.
+  std::atomic<int> filter_changes_pending_{0};
   std::atomic<int64_t> connect_started_ms_{0};
   std::atomic<bool> close_session_sent_{false};
 };

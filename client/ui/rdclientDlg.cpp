@@ -125,14 +125,14 @@ void RdclientDlg::BuildWindow() {
           &RdclientDlg::CloseWindow);
   auto* full_screen = new QShortcut(QKeySequence(Qt::Key_F11), this);
   connect(full_screen, &QShortcut::activated, this, [this] { video_->ToggleFullScreen(); });
-  ConnectPanelCommands();
+  SetUpPanels();
   LayOutForSize();
 }
 
 void RdclientDlg::Initialise() {
   // 2., 3.
   stream_connected_ = false;
-  play_search_pending_ = false;
+  dvr_control_.Reset();
   stat_ = nullptr;
   stat_shown_ = false;
   dvr_mgr_ = nullptr;
@@ -175,8 +175,6 @@ void RdclientDlg::Initialise() {
   rates->addItem(QStringLiteral("Not Connected Yet"));
   rates->setCurrentIndex(0);
   rates->setEnabled(false);
-  // 15.
-  command_pending_ = false;
 }
 
 QAction* RdclientDlg::MenuAction(int id) const {
@@ -294,8 +292,7 @@ void RdclientDlg::Teardown(int code, intptr_t param) {
   timers_.Stop(kTimerConnect);
   // A PLAY search or a REC command of the dropped connection gets no answer:
   // the REC/PLAY watchdog must not stay paused.
-  play_search_pending_ = false;
-  command_pending_ = false;
+  dvr_control_.Reset();
   const rcevent::Text box = rcevent::Describe(code, param, slow_connect_);
   if (code != rcevent::kShutdown && box.caption != nullptr)
     ShowMessage(box.caption, box.text, MessageIcon::kStop);

@@ -23,6 +23,9 @@
 #include "client/engine/rcctrlmain.h"
 #include "client/ui/ConnectionDisplay.h"
 #include "client/ui/models/PlayDialogModel.h"
+#include "client/ui/panels/ChannelPanel.h"
+#include "client/ui/panels/DvrPanel.h"
+#include "client/ui/panels/LocalPanel.h"
 #include "client/ui/rdclientIds.h"
 #include "shared/avi/AviWriter.h"
 #include "ui/ControlTable.h"
@@ -133,7 +136,29 @@ class RdclientDlg : public QDialog {
   void RefreshLocalBanners();
   void SecondTickPanels();
   bool HandlePanelMessage(uint32_t message, uintptr_t wparam, intptr_t lparam);
-  void ConnectPanelCommands();
+  void SetUpPanels();
+  bool Muted() const;
+  void ShowDvrButtons(const panels::DvrButtons& buttons);
+  void RunDvrCommand(const panels::DvrCommand& command);
+  void OnDvrStatus();
+  void OnEventListDone();
+  panels::ChannelView ReadChannelView() const;
+  void ShowChannelView(const panels::ChannelView& view);
+  void OnChannelsPresent(intptr_t packed);
+  void OnRefreshDisplay();
+  void OnChannelButton(int channel, bool narrow);
+  void OnQuadButton();
+  void OnFrameRateChosen(int index);
+  void OnSecondTickTexts();
+  void OnAudioAvailable(bool available);
+  void SetVolumeControls(bool enabled);
+  void ResetVolumeTo50(const QString& text);
+  void ShowLocalButtons(const panels::LocalButtons& buttons);
+  void OnLocalRec();
+  void OnLocalPlay();
+  void OnLocalSpeed(int button);
+  void OnLocalStop();
+  void OnLocalPlayStopped();
 
   Options options_;
   RcCtrlMain main_;
@@ -154,7 +179,8 @@ class RdclientDlg : public QDialog {
   // --- window state
   int registry_number_ = 0;
   bool stream_connected_ = false;
-  bool play_search_pending_ = false;
+  // A pending REC command, a pending PLAY search and the REC/PLAY watchdog.
+  panels::DvrControl dvr_control_;
   uint8_t local_mode_ = 0;  // 0 idle, 1 local playback, 2 local recording
   bool slow_connect_ = false;
   ChannelDisplayState channels_present_;
@@ -168,8 +194,6 @@ class RdclientDlg : public QDialog {
   bool dvr_mgr_shown_ = false;
   uint16_t volume_position_ = 0;
   bool saved_mute_ = false;
-  bool command_pending_ = false;
-  uint8_t watchdog_count_ = 0;
   bool audio_layout_ = false;  // false wide (no audio), true narrow (audio)
   QString video_mode_text_ = QStringLiteral("N/A");
   QString last_avi_path_;

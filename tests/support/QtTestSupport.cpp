@@ -61,7 +61,7 @@ void PumpPosted() {
 
 const uint8_t LiveDvr::kPassword[6] = {1, 2, 3, 4, 5, 6};
 
-LiveDvr::LiveDvr(std::vector<rd::sim::Scenario> scenarios, bool pal) {
+LiveDvr::LiveDvr(std::vector<rd::sim::Scenario> scenarios, bool pal, bool quad) {
   std::random_device rd;
   dir_ = std::filesystem::temp_directory_path() /
          ("rd-livedvr-" + std::to_string(::getpid()) + "-" + std::to_string(rd()));
@@ -72,6 +72,7 @@ LiveDvr::LiveDvr(std::vector<rd::sim::Scenario> scenarios, bool pal) {
   o.stream_port = 0;
   o.quiet = true;
   o.pal = pal;
+  o.quad = quad;
   o.scenarios = std::move(scenarios);
   o.disk = (dir_ / "dvr.img").string();
   o.disk_size = 64ull << 20;
@@ -109,6 +110,20 @@ int LiveDvr::Received(int type) const {
   int n = 0;
   for (const std::string& line : LogLines()) n += line.find(needle) != std::string::npos ? 1 : 0;
   return n;
+}
+
+std::vector<std::string> LiveDvr::ReceivedPayloads(int type) const {
+  // "T RX type param length hex"
+  const std::string needle = " RX " + std::to_string(type) + " ";
+  std::vector<std::string> out;
+  for (const std::string& line : LogLines()) {
+    if (line.find(needle) == std::string::npos) continue;
+    std::istringstream in(line);
+    std::string time, rx, t, param, length, hex;
+    in >> time >> rx >> t >> param >> length >> hex;
+    out.push_back(hex);
+  }
+  return out;
 }
 
 bool ConnectSession(rd::RcCtrlMain& main, LiveDvr& dvr, std::chrono::milliseconds timeout) {

@@ -39,9 +39,11 @@ void PumpPosted();
 
 // The emulated DVR on 127.0.0.1, free ports, a small disk image in a folder
 // of its own; its log (every control message received and sent) in log().
+// `quad`: it records in QUAD mode and streams its quad picture.
 class LiveDvr {
  public:
-  explicit LiveDvr(std::vector<rd::sim::Scenario> scenarios = {}, bool pal = false);
+  explicit LiveDvr(std::vector<rd::sim::Scenario> scenarios = {}, bool pal = false,
+                   bool quad = false);
   ~LiveDvr();
   LiveDvr(const LiveDvr&) = delete;
   LiveDvr& operator=(const LiveDvr&) = delete;
@@ -56,6 +58,8 @@ class LiveDvr {
   std::vector<std::string> LogLines() const;
   // Requests of `type` the emulator received ("RX type ...").
   int Received(int type) const;
+  // Their payloads as hex text, in order.
+  std::vector<std::string> ReceivedPayloads(int type) const;
 
   static const uint8_t kPassword[6];
 

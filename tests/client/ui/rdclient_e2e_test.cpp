@@ -5,160 +5,27 @@
 // "Connected" banner is up); SIGTERM runs the Close sequence and the program
 // ends cleanly, having said CloseSession.
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <QImage>
 
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <optional>
-#include <sstream>
 #include <string>
-#include <thread>
-#include <vector>
 
+#include "E2eSupport.h"
 #include "support/QtTestSupport.h"
 #include "support/TestSupport.h"
 #include "ui/DialogUnits.h"
-
-extern char** environ;
 
 namespace rd::client {
 namespace {
 
 using namespace std::chrono_literals;
-
-std::optional<std::string> FindProgram(const std::string& name) {
-  const char* path = std::getenv("PATH");
-  std::stringstream ss(path != nullptr ? path : "/usr/bin:/bin");
-  for (std::string dir; std::getline(ss, dir, ':');) {
-    const std::string p = dir + "/" + name;
-    if (::access(p.c_str(), X_OK) == 0) return p;
-  }
-  return std::nullopt;
-}
-
-// A child process; killed and reaped by the destructor if still running.
-class Child {
- public:
-  Child(const std::vector<std::string>& argv, const std::vector<std::string>& env,
-        int keep_fd = -1) {
-    std::vector<char*> a, e;
-    for (const auto& s : argv) a.push_back(const_cast<char*>(s.c_str()));
-    a.push_back(nullptr);
-    std::vector<std::string> all_env = env;
-    for (char** p = environ; *p != nullptr; ++p) {
-      const std::string kv = *p;
-      bool overridden = false;
-      for (const auto& o : env)
-        overridden |= kv.substr(0, kv.find('=')) == o.substr(0, o.find('='));
-      if (!overridden) all_env.push_back(kv);
-    }
-    for (const auto& s : all_env) e.push_back(const_cast<char*>(s.c_str()));
-    e.push_back(nullptr);
-    posix_spawn_file_actions_t fa;
-    posix_spawn_file_actions_init(&fa);
-    posix_spawn_file_actions_addopen(&fa, 0, "/dev/null", O_RDONLY, 0);
-    (void)keep_fd;
-    if (::posix_spawn(&pid_, a[0], &fa, nullptr, a.data(), e.data()) != 0) pid_ = -1;
-    posix_spawn_file_actions_destroy(&fa);
-  }
-  ~Child() {
-    if (pid_ > 0 && !exited_) {
-      ::kill(pid_, SIGKILL);
-      ::waitpid(pid_, nullptr, 0);
-    }
-  }
-  pid_t pid() const { return pid_; }
-  // Waits for the exit; the exit status, or -1 when it did not end in time.
-  int Wait(std::chrono::milliseconds timeout) {
-    const auto end = std::chrono::steady_clock::now() + timeout;
-    while (std::chrono::steady_clock::now() < end) {
-      int status = 0;
-      if (::waitpid(pid_, &status, WNOHANG) == pid_) {
-        exited_ = true;
-        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-      }
-      std::this_thread::sleep_for(10ms);
-    }
-    return -1;
-  }
-
- private:
-  pid_t pid_ = -1;
-  bool exited_ = false;
-};
-
-// Xvfb on a free display number (it reports the number on a pipe).
-class VirtualDisplay {
- public:
-  explicit VirtualDisplay(const std::string& xvfb) {
-    int fds[2];
-    if (::pipe(fds) != 0) return;
-    std::vector<std::string> argv = {xvfb,        "-displayfd", std::to_string(fds[1]),
-                                     "-screen",   "0",          "1280x1024x24",
-                                     "-nolisten", "tcp"};
-    std::vector<char*> a;
-    for (auto& s : argv) a.push_back(s.data());
-    a.push_back(nullptr);
-    posix_spawn_file_actions_t fa;
-    posix_spawn_file_actions_init(&fa);
-    posix_spawn_file_actions_addclose(&fa, fds[0]);
-    posix_spawn_file_actions_addopen(&fa, 2, "/dev/null", O_WRONLY, 0);
-    if (::posix_spawn(&pid_, a[0], &fa, nullptr, a.data(), environ) != 0) pid_ = -1;
-    posix_spawn_file_actions_destroy(&fa);
-    ::close(fds[1]);
-    std::string number;
-    char c;
-    while (pid_ > 0 && ::read(fds[0], &c, 1) == 1 && c != '\n') number += c;
-    ::close(fds[0]);
-    if (!number.empty()) display_ = ":" + number;
-  }
-  ~VirtualDisplay() {
-    if (pid_ > 0) {
-      ::kill(pid_, SIGTERM);
-      ::waitpid(pid_, nullptr, 0);
-    }
-  }
-  const std::string& display() const { return display_; }
-
- private:
-  pid_t pid_ = -1;
-  std::string display_;
-};
-
-struct WindowLine {
-  int x = 0, y = 0, bx = 0, by = 0;
-};
-
-std::optional<WindowLine> WindowOpened(const std::filesystem::path& log) {
-  std::ifstream in(log);
-  for (std::string line; std::getline(in, line);) {
-    if (line.rfind("window\topen\tTessaro 6.4\t", 0) != 0) continue;
-    WindowLine w;
-    const std::string rest = line.substr(std::string("window\topen\tTessaro 6.4\t").size());
-    if (std::sscanf(rest.c_str(), "%d,%d\t%d,%d", &w.x, &w.y, &w.bx, &w.by) == 4) return w;
-  }
-  return std::nullopt;
-}
-
-bool LogHas(const std::filesystem::path& log, const std::string& prefix) {
-  std::ifstream in(log);
-  for (std::string line; std::getline(in, line);)
-    if (line.rfind(prefix, 0) == 0) return true;
-  return false;
-}
-
-bool NotBlack(const QColor& c) {
-  return c.red() + c.green() + c.blue() > 60;
-}
+using namespace e2e;
 
 TEST(RdclientEndToEnd, ConnectsAndShowsFourChannelsUnderXvfb) {
   const auto xvfb = FindProgram("Xvfb");

@@ -16,6 +16,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <deque>
+#include <functional>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -57,7 +58,12 @@ struct Message {
 // A window that records what reaches it and answers the mute question.
 class TestWindow : public RcWindow {
  public:
-  void Post(uint32_t m, uintptr_t w, intptr_t l) override { Add({m, w, l, false}); }
+  void Post(uint32_t m, uintptr_t w, intptr_t l) override {
+    Add({m, w, l, false});
+    if (on_post) on_post(m);
+  }
+  // Called on the posting thread (set before connecting).
+  std::function<void(uint32_t)> on_post;
   void Send(uint32_t m, uintptr_t w, intptr_t l) override {
     if (m == rcmsg::kAskMute && l != 0) *reinterpret_cast<uint8_t*>(l) = 16;
     Add({m, w, l, true});
@@ -445,6 +451,76 @@ TEST_F(CtrlMainTest, RecordsTheLiveStreamAndPlaysItBack) {
   main->StopLocalPlayback();
   EXPECT_TRUE(window.HasMsg(rcmsg::kLocalPlayStopped));
   EXPECT_FALSE(main->LocalPlaybackActive());
+}
+
+// Changes of the stream pair and of the audio flags queued one after the
+// other, before the first is acknowledged: each builds on the one before, so
+// the DVR ends with all of them (not only the last one on the old cache).
+TEST_F(CtrlMainTest, ChangesQueuedBeforeTheirAcknowledgementBuildOnEachOther) {
+  StartSim();
+  Make();
+  main->Connect("127.0.0.1", kPassword);
+  ASSERT_TRUE(
+      rdtest::WaitFor([&] { return main->ConnectionState() == 3; }, std::chrono::seconds(10)));
+  ASSERT_TRUE(rdtest::WaitFor([&] { return window.HasMsg(rcmsg::kChannelsPresent); }));
+  ASSERT_TRUE(rdtest::WaitFor([&] {
+    return main->StreamFilter() == stream_filter::kPerChannel &&
+           dvr->status().stream_filter == stream_filter::kPerChannel;
+  }));
+  ASSERT_EQ(main->AudioRecordingEnabled(), 1);
+
+  const ChannelDisplayState no_ch2{0, {1, 0, 1, 1}};
+  main->SetChannelFilter(&no_ch2, nullptr);
+  main->SetAudioEnabled(false);
+  main->SetFrameInterval(2);
+  main->SetAudioRecording(false);
+  main->SetSpeakerMute(true);
+  const uint8_t filter = stream_filter::kPerChannel | stream_filter::kAudioExcluded | 0x02;
+  EXPECT_TRUE(rdtest::WaitFor([&] {
+    const DvrStatus st = dvr->status();
+    return st.stream_filter == filter && st.frame_interval == 2 &&
+           dvr->settings().audio_flags == 0x02;
+  })) << "filter "
+      << int(dvr->status().stream_filter) << " interval " << int(dvr->status().frame_interval)
+      << " audio flags " << int(dvr->settings().audio_flags);
+  // The cache follows the acknowledgements; the next change starts from it.
+  ASSERT_TRUE(rdtest::WaitFor([&] { return main->StreamFilter() == filter; }));
+  EXPECT_EQ(main->StreamFrameInterval(), 2);
+  EXPECT_EQ(main->SpeakerMuted(), 1);
+  EXPECT_EQ(main->AudioRecordingEnabled(), 0);
+  main->SetAudioEnabled(true);
+  EXPECT_TRUE(rdtest::WaitFor(
+      [&] { return dvr->status().stream_filter == (filter & ~stream_filter::kAudioExcluded); }));
+  EXPECT_EQ(dvr->status().frame_interval, 2);
+
+  // Two channel changes in a row: each acknowledgement refreshes the display,
+  // so the last refresh shows the last change.
+  ASSERT_TRUE(rdtest::WaitFor([&] { return main->StreamFilter() == dvr->status().stream_filter; }));
+  window.Clear();
+  const ChannelDisplayState ch1{0, {1, 0, 0, 0}};
+  const ChannelDisplayState ch14{0, {1, 0, 0, 1}};
+  main->SetChannelFilter(&ch1, nullptr);
+  main->SetChannelFilter(&ch14, nullptr);
+  EXPECT_TRUE(rdtest::WaitFor([&] { return window.Count(rcmsg::kRefreshDisplay) == 2; }));
+  EXPECT_EQ(main->StreamChannelsShown(), ch14);
+}
+
+// The audio state reported at session open (0x414) is the one the stream
+// will have: a mute queued after the status request was sent, but before its
+// reply, counts.
+TEST_F(CtrlMainTest, AudioStateAtSessionOpenCountsAQueuedMute) {
+  StartSim();
+  Make();
+  // At the settings reply (0x415) the status request is already out.
+  window.on_post = [this](uint32_t m) {
+    if (m == rcmsg::kAudioAvailable) main->SetAudioEnabled(false);
+  };
+  main->Connect("127.0.0.1", kPassword);
+  ASSERT_TRUE(
+      rdtest::WaitFor([&] { return window.HasMsg(rcmsg::kAudioState); }, std::chrono::seconds(10)));
+  EXPECT_TRUE(window.Has(rcmsg::kAudioState, 0)) << "muted, as queued";
+  EXPECT_FALSE(window.Has(rcmsg::kAudioState, 1));
+  window.on_post = nullptr;
 }
 
 // A server on a free loopback port that accepts one connection and resets it
