@@ -238,6 +238,7 @@ void RcCtrlMain::Connect(const std::string& ip, const uint8_t password[6]) {
   std::memcpy(password_, password, 6);
   connect_started_ms_.store(NowMs());
   close_session_sent_.store(false);
+  queued_audio_flags_.store(-1);
   SendAll(rcmsg::kCtrlConnecting, 0, reinterpret_cast<intptr_t>(address_.c_str()));
   state_.store(rcstate::kCtrlConnecting);
   // The old session's threads are stopped before a new one is made.
@@ -495,6 +496,7 @@ void RcCtrlMain::OnRdcpReply(int type, int error) {
       PostEvent(rcevent::kSessionEnded, 0);
       break;
     case rdcp::kSettingsReply:
+      queued_audio_flags_.store(-1);  // the DVR's own byte is in the cache now
       if (settings_refresh_.load()) {
         WithSession([](RdcpSession& s) { s.GetTime(); });
       } else {
@@ -841,11 +843,15 @@ void RcCtrlMain::SetAlarmRecordDuration(uint8_t v) {
   WithSession([&](RdcpSession& s) { s.SetAlarmRecordDuration(v); });
 }
 
-// The cached audio flags with one bit replaced.
+// The audio flags with one bit replaced: those of the last change queued,
+// else the cached ones.
 void RcCtrlMain::SetAudioFlagBit(uint8_t bit, bool on) {
   WithSession([&](RdcpSession& s) {
-    const uint8_t flags = s.State().settings.audio_flags;
-    s.SetAudioFlags(static_cast<uint8_t>((flags & ~bit) | (on ? bit : 0)));
+    const int queued = queued_audio_flags_.load();
+    const uint8_t flags =
+        queued >= 0 ? static_cast<uint8_t>(queued) : s.State().settings.audio_flags;
+    const auto next = static_cast<uint8_t>((flags & ~bit) | (on ? bit : 0));
+    if (s.SetAudioFlags(next) == 0) queued_audio_flags_.store(next);
   });
 }
 

@@ -423,6 +423,10 @@ class RcCtrlMain : public EngineEvents, public AudioOwner {
   std::atomic<bool> filter_change_pending_{false};
   std::atomic<int64_t> connect_started_ms_{0};
   std::atomic<bool> close_session_sent_{false};
+  // The audio flags byte of the last SetAudioFlags queued in this session, -1
+  // for none since the DVR's settings last arrived: a change queued before the
+  // previous one is acknowledged builds on that one, not on the older cache.
+  std::atomic<int> queued_audio_flags_{-1};
 };
 
 }  // namespace rd

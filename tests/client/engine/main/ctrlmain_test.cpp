@@ -16,6 +16,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <deque>
+#include <fstream>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -128,6 +129,7 @@ class CtrlMainTest : public ::testing::Test {
     o.scenarios = std::move(scenarios);
     o.disk = (dir / "dvr.img").string();
     o.disk_size = 64ull << 20;
+    o.log_file = (dir / "sim.log").string();
     dvr = std::make_unique<sim::DvrSim>(o);
     std::string error;
     ASSERT_TRUE(dvr->Start(&error)) << error;
@@ -499,6 +501,38 @@ TEST_F(CtrlMainTest, SessionEndMessageIsBroadcastWithoutEvent) {
       EXPECT_EQ(m.w, uintptr_t{rcevent::kStreamClosed});
     }
   }
+  TearDownConnections();
+}
+
+// The management dialog's Update changing audio recording and the speaker:
+// two requests queued before the first is acknowledged. The second carries
+// both changes, so the DVR ends with both.
+TEST_F(CtrlMainTest, AudioFlagChangesInARowBuildOnEachOther) {
+  StartSim();
+  Make();
+  main->Connect("127.0.0.1", kPassword);
+  ASSERT_TRUE(
+      rdtest::WaitFor([&] { return main->ConnectionState() == 3; }, std::chrono::seconds(10)));
+  ASSERT_EQ(dvr->settings().audio_flags, 1) << "recording on, speaker on";
+  main->SetAudioRecording(false);
+  main->SetSpeakerMute(true);
+  ASSERT_TRUE(
+      rdtest::WaitFor([&] { return dvr->settings().audio_flags == 2; }, std::chrono::seconds(10)))
+      << "flags " << int(dvr->settings().audio_flags);
+  std::vector<std::string> payloads;
+  std::ifstream log(dir / "sim.log");
+  for (std::string line; std::getline(log, line);)
+    if (line.find(" RX 45 ") != std::string::npos)
+      payloads.push_back(line.substr(line.rfind(' ') + 1));
+  EXPECT_EQ(payloads, (std::vector<std::string>{"00", "02"}));
+  ASSERT_TRUE(rdtest::WaitFor([&] { return main->SpeakerMuted() == 1; }));
+  EXPECT_EQ(main->AudioRecordingEnabled(), 0);
+
+  // Fresh settings from the DVR are the base again.
+  main->RefreshSettings();
+  ASSERT_TRUE(rdtest::WaitFor([&] { return window.HasMsg(rcmsg::kSettingsRefreshed); }));
+  main->SetAudioRecording(true);
+  ASSERT_TRUE(rdtest::WaitFor([&] { return dvr->settings().audio_flags == 3; }));
   TearDownConnections();
 }
 
