@@ -96,6 +96,12 @@ RcDlgPlyMgr::RcDlgPlyMgr(QWidget* parent) : QDialog(parent) {
   ui::SetLayoutInfo(this, this, du);
   ui::CentreOverParent(this);
 
+  // The narrow lists hold two digits beside a narrow arrow (the year list
+  // looks the same).
+  for (const id::DiskIds* disk : {&id::kMaster, &id::kSlave})
+    for (int list : disk->lists)
+      controls_.Combo(list)->setStyleSheet(
+          QStringLiteral("QComboBox { padding-left: 3px; } QComboBox::drop-down { width: 13px; }"));
   connect(controls_.Button(id::kMaster.check), &QAbstractButton::clicked, this, [this] {
     model_.ClickMaster();
     Show();
