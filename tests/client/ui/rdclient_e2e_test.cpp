@@ -3,7 +3,8 @@
 // RD_UI_LOG tells where the window's client area is; screenshots of the
 // display are checked on pixels (the video area shows the four channels, the
 // "Connected" banner is up); SIGTERM runs the Close sequence and the program
-// ends cleanly, having said CloseSession.
+// ends cleanly, having said CloseSession. A click on the menu (xdotool)
+// opens the real DVR management dialog.
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -160,6 +161,19 @@ bool NotBlack(const QColor& c) {
   return c.red() + c.green() + c.blue() > 60;
 }
 
+// The first "window open" line of a caption.
+std::optional<WindowLine> Opened(const std::filesystem::path& log, const std::string& caption) {
+  const std::string prefix = "window\topen\t" + caption + "\t";
+  std::ifstream in(log);
+  for (std::string line; std::getline(in, line);) {
+    if (line.rfind(prefix, 0) != 0) continue;
+    WindowLine w;
+    if (std::sscanf(line.c_str() + prefix.size(), "%d,%d\t%d,%d", &w.x, &w.y, &w.bx, &w.by) == 4)
+      return w;
+  }
+  return std::nullopt;
+}
+
 TEST(RdclientEndToEnd, ConnectsAndShowsFourChannelsUnderXvfb) {
   const auto xvfb = FindProgram("Xvfb");
   const auto import = FindProgram("import");
@@ -220,6 +234,79 @@ TEST(RdclientEndToEnd, ConnectsAndShowsFourChannelsUnderXvfb) {
   EXPECT_EQ(client.Wait(20s), 0);
   EXPECT_TRUE(LogHas(log, "window\tclose\tTessaro 6.4\t"));
   EXPECT_GE(dvr.Received(17), 1) << "CloseSession when the window closed";
+}
+
+// The program's menu opens the real dialogs: a click on "DVR Management"
+// brings up the management dialog with the DVR's settings, and its "Close
+// Window" closes it.
+TEST(RdclientEndToEnd, MenuOpensTheManagementDialogUnderXvfb) {
+  const auto xvfb = FindProgram("Xvfb");
+  const auto import = FindProgram("import");
+  const auto xdotool = FindProgram("xdotool");
+  if (!xvfb || !import || !xdotool)
+    GTEST_SKIP() << "Xvfb, ImageMagick's import and xdotool are needed (setup.sh)";
+  VirtualDisplay x(*xvfb);
+  ASSERT_FALSE(x.display().empty()) << "Xvfb did not start";
+  rdtest::LiveDvr dvr;
+  ASSERT_TRUE(dvr.started()) << dvr.error();
+  rdtest::TempDir dir;
+  const std::filesystem::path log = dir / "ui.log";
+  const std::string program = std::string(RD_BINARY_DIR) + "/bin/rdclient";
+  Child client(
+      {program, "--connect", "127.0.0.1", "--password", "123456", "--control-port",
+       std::to_string(dvr.control_port()), "--stream-port", std::to_string(dvr.stream_port())},
+      {"DISPLAY=" + x.display(), "QT_QPA_PLATFORM=xcb", "RD_UI_LOG=" + log.string(),
+       "RD_AUDIO_DEVICE=null",
+       "LSAN_OPTIONS=suppressions=" + std::string(RD_SOURCE_DIR) + "/tests/support/lsan.supp"});
+  ASSERT_GT(client.pid(), 0);
+  std::optional<WindowLine> w;
+  ASSERT_TRUE(rdtest::WaitFor([&] { return (w = Opened(log, "Tessaro 6.4")).has_value(); }, 20s));
+  auto click = [&](int px, int py) {
+    return std::system(("DISPLAY=" + x.display() + " " + *xdotool + " mousemove " +
+                        std::to_string(px) + " " + std::to_string(py) + " click 1")
+                           .c_str()) == 0;
+  };
+  // The session is open once the DVR has answered the status request.
+  ASSERT_TRUE(rdtest::WaitFor([&] { return dvr.Received(42) >= 1; }, 20s));
+  // "DVR Management" is the menu bar's first command, just above the client area.
+  std::optional<WindowLine> d;
+  ASSERT_TRUE(rdtest::WaitFor(
+      [&] {
+        if (!click(w->x + 15, w->y - 8)) return false;
+        return rdtest::WaitFor(
+            [&] { return (d = Opened(log, "Remote DVR Control Panel")).has_value(); }, 3s);
+      },
+      20s))
+      << "no management dialog";
+  EXPECT_GE(dvr.Received(20), 1) << "after the settings refresh";
+  const ui::DialogUnits du(d->bx, d->by);
+  const std::string shot =
+      (std::filesystem::path(RD_BINARY_DIR) / "rdclient_e2e_dvrmgr.png").string();
+  QImage img;
+  // The dialog's face, not the video behind it: the face colour inside its
+  // group box, the text of its first row dark.
+  auto face = [&](QPoint units) {
+    return img.pixelColor(du.Point(units.x(), units.y()) + QPoint(d->x, d->y));
+  };
+  ASSERT_TRUE(rdtest::WaitFor(
+      [&] {
+        if (std::system(("DISPLAY=" + x.display() + " " + *import + " -window root " + shot +
+                         " 2>/dev/null")
+                            .c_str()) != 0 ||
+            !img.load(QString::fromStdString(shot)))
+          return false;
+        const QColor a = face({8, 197}), b = face({250, 130});
+        return a == b && a.lightness() > 200;
+      },
+      10s))
+      << "see " << shot;
+  const QRect close = du.Rect(190, 300, 65, 13).translated(d->x, d->y);
+  ASSERT_TRUE(click(close.center().x(), close.center().y()));
+  EXPECT_TRUE(rdtest::WaitFor(
+      [&] { return LogHas(log, "window\tclose\tRemote DVR Control Panel\t"); }, 10s));
+
+  ASSERT_EQ(::kill(client.pid(), SIGTERM), 0);
+  EXPECT_EQ(client.Wait(20s), 0);
 }
 
 }  // namespace
