@@ -55,6 +55,20 @@ void ApplyList(QListWidget* list, const ui::ControlState& s) {
 
 }  // namespace
 
+ui::DialogUnits BuildDialog(QDialog& dialog, int resource, const char* caption, QSize units,
+                            std::span<const ui::ControlEntry> table, ui::ControlSet& controls,
+                            const QFont& font) {
+  dialog.setObjectName(QString::number(resource));
+  dialog.setWindowTitle(QString::fromUtf8(caption));
+  dialog.setFont(font);
+  const ui::DialogUnits du(font);
+  dialog.setFixedSize(du.Size(units.width(), units.height()));
+  controls.Build(&dialog, table, du);
+  ui::SetLayoutInfo(&dialog, &dialog, du);
+  ui::CentreOverParent(&dialog);
+  return du;
+}
+
 void ApplyStates(const ui::ControlStates& states, const ui::ControlSet& controls) {
   for (const auto& [id, s] : states.all()) {
     QWidget* w = controls.Widget(id);

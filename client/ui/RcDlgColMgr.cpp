@@ -3,8 +3,6 @@
 #include <QPushButton>
 
 #include "client/ui/DialogBinding.h"
-#include "ui/DialogUnits.h"
-#include "ui/UiFonts.h"
 
 namespace rd::client {
 namespace {
@@ -28,14 +26,7 @@ const ControlEntry kControls[] = {
 }  // namespace
 
 RcDlgColMgr::RcDlgColMgr(QWidget* parent) : QDialog(parent) {
-  setObjectName(QStringLiteral("260"));
-  setWindowTitle(QStringLiteral("Display Color Setting"));
-  setFont(ui::DialogFont());
-  const ui::DialogUnits du = ui::DialogUnits::Dialog();
-  setFixedSize(du.Size(kWidth, kHeight));
-  controls_.Build(this, kControls, du);
-  ui::SetLayoutInfo(this, this, du);
-  ui::CentreOverParent(this);
+  BuildDialog(*this, 260, "Display Color Setting", {kWidth, kHeight}, kControls, controls_);
   // The buttons do not toggle by themselves: each click sets the choice, and
   // both show it.
   connect(controls_.Button(id::k256Colour), &QAbstractButton::clicked, this, [this] {

@@ -10,8 +10,6 @@
 #include "client/ui/DialogBinding.h"
 #include "client/ui/RcDlgHddInf.h"
 #include "client/ui/models/ctrl/CtrlMainDialogs.h"
-#include "ui/DialogUnits.h"
-#include "ui/UiFonts.h"
 
 namespace rd::client {
 namespace {
@@ -126,14 +124,8 @@ constexpr int kLists[] = {
 }  // namespace
 
 RcDlgDvrMgr::RcDlgDvrMgr(QWidget* parent) : QDialog(parent) {
-  setObjectName(QStringLiteral("137"));
-  setWindowTitle(QStringLiteral("Remote DVR Control Panel"));
-  setFont(ui::DialogFont());
-  const ui::DialogUnits du = ui::DialogUnits::Dialog();
-  setFixedSize(du.Size(kWidth, kHeight));
-  controls_.Build(this, DvrMgrControls(), du);
-  ui::SetLayoutInfo(this, this, du);
-  ui::CentreOverParent(this);
+  BuildDialog(*this, 137, "Remote DVR Control Panel", {kWidth, kHeight}, DvrMgrControls(),
+              controls_);
 
   // Only what the user does reaches the model: clicks and list choices.
   for (int c = 0; c < 4; ++c) {

@@ -3,7 +3,6 @@
 #include <QPushButton>
 
 #include "client/ui/DialogBinding.h"
-#include "ui/DialogUnits.h"
 
 namespace rd::client {
 namespace {
@@ -51,14 +50,8 @@ QFont HddFont() {
 }  // namespace
 
 RcDlgHddInf::RcDlgHddInf(QWidget* parent) : QDialog(parent) {
-  setObjectName(QStringLiteral("211"));
-  setWindowTitle(QStringLiteral("DVR Hard Drive Information"));
-  setFont(HddFont());
-  const ui::DialogUnits du(font());
-  setFixedSize(du.Size(kWidth, kHeight));
-  controls_.Build(this, kControls, du);
-  ui::SetLayoutInfo(this, this, du);
-  ui::CentreOverParent(this);
+  BuildDialog(*this, 211, "DVR Hard Drive Information", {kWidth, kHeight}, kControls, controls_,
+              HddFont());
   connect(controls_.Button(kOk), &QAbstractButton::clicked, this, &QDialog::accept);
   connect(controls_.Button(kCancel), &QAbstractButton::clicked, this, &QDialog::reject);
   SetDisks({}, {});

@@ -5,8 +5,6 @@
 #include <QPushButton>
 
 #include "client/ui/DialogBinding.h"
-#include "ui/DialogUnits.h"
-#include "ui/UiFonts.h"
 
 namespace rd::client {
 namespace {
@@ -87,14 +85,7 @@ const std::vector<ControlEntry>& PlayControls() {
 }  // namespace
 
 RcDlgPlyMgr::RcDlgPlyMgr(QWidget* parent) : QDialog(parent) {
-  setObjectName(QStringLiteral("145"));
-  setWindowTitle(QStringLiteral("DVR Play"));
-  setFont(ui::DialogFont());
-  const ui::DialogUnits du = ui::DialogUnits::Dialog();
-  setFixedSize(du.Size(kWidth, kHeight));
-  controls_.Build(this, PlayControls(), du);
-  ui::SetLayoutInfo(this, this, du);
-  ui::CentreOverParent(this);
+  BuildDialog(*this, 145, "DVR Play", {kWidth, kHeight}, PlayControls(), controls_);
 
   // The narrow lists hold two digits beside a narrow arrow (the year list
   // looks the same).

@@ -4,8 +4,6 @@
 
 #include "client/ui/DialogBinding.h"
 #include "client/ui/models/ctrl/CtrlMainDialogs.h"
-#include "ui/DialogUnits.h"
-#include "ui/UiFonts.h"
 
 namespace rd::client {
 namespace {
@@ -55,14 +53,7 @@ RcDlgStat::RcDlgStat(QWidget* parent, RcCtrlMain& main, RcWindow& owner)
       owner_(owner),
       port_([this](uint32_t m, uintptr_t w, intptr_t l) { OnMessage(m, w, l); }) {
   setAttribute(Qt::WA_DeleteOnClose);
-  setObjectName(QStringLiteral("134"));
-  setWindowTitle(QStringLiteral("Streaming Status"));
-  setFont(ui::DialogFont());
-  const ui::DialogUnits du = ui::DialogUnits::Dialog();
-  setFixedSize(du.Size(kWidth, kHeight));
-  controls_.Build(this, kControls, du);
-  ui::SetLayoutInfo(this, this, du);
-  ui::CentreOverParent(this);
+  BuildDialog(*this, 134, "Streaming Status", {kWidth, kHeight}, kControls, controls_);
   connect(controls_.Button(kClose), &QAbstractButton::clicked, this, &QDialog::reject);
   model_.SetConnection(main_.IsStreamLive(), main_.StreamAddress(), main_.StreamPort());
   Show();

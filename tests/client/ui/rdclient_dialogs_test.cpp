@@ -96,16 +96,6 @@ DvrTime Time(int year, int month, int day, int hour, int minute, int second) {
   return t;
 }
 
-EventRecord Event(uint32_t id, uint8_t disk, uint8_t kind, DvrTime start, DvrTime end) {
-  EventRecord e;
-  e.id = id;
-  e.disk = disk;
-  e.kind = kind;
-  e.start = start;
-  e.end = end;
-  return e;
-}
-
 // `t` plus `seconds`, by the calendar.
 DvrTime Plus(const DvrTime& t, int seconds) {
   std::tm tm{};
@@ -219,9 +209,10 @@ TEST(ClientDialogs, PlayDialogWidgetsFollowTheModel) {
   ScopedMessageCapture boxes;
   const DvrTime start = Time(26, 3, 4, 10, 0, 0), end = Time(26, 3, 4, 11, 30, 0);
   RcDlgPlyMgr d;
-  d.SetEvents({Event(9, 0, 1, Time(26, 3, 4, 11, 0, 0), Time(26, 3, 4, 11, 5, 0)),
-               Event(1, 0, 0, start, end),
-               Event(7, 1, 2, Time(26, 3, 4, 10, 10, 0), Time(26, 3, 4, 10, 12, 30))});
+  // EventRecord{id, disk, kind, start, end}, newest first.
+  d.SetEvents({EventRecord{9, 0, 1, Time(26, 3, 4, 11, 0, 0), Time(26, 3, 4, 11, 5, 0)},
+               EventRecord{1, 0, 0, start, end},
+               EventRecord{7, 1, 2, Time(26, 3, 4, 10, 10, 0), Time(26, 3, 4, 10, 12, 30)}});
   d.show();
   const ui::ControlSet& c = d.Controls();
   auto* master = c.Get<QCheckBox>(ply::kMaster.check);
@@ -276,7 +267,7 @@ TEST(ClientDialogs, PlayDialogWidgetsFollowTheModel) {
 
 TEST(ClientDialogs, PlayDialogDoubleClickAndTheDefaultCancel) {
   RcDlgPlyMgr d;
-  d.SetEvents({Event(5, 0, 1, Time(26, 1, 1, 0, 0, 0), Time(26, 1, 1, 0, 1, 0))});
+  d.SetEvents({EventRecord{5, 0, 1, Time(26, 1, 1, 0, 0, 0), Time(26, 1, 1, 0, 1, 0)}});
   d.show();
   ASSERT_TRUE(QTest::qWaitForWindowExposed(&d));
   auto* list = d.Controls().Get<QListWidget>(ply::kEventList);
