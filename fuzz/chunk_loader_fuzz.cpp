@@ -4,7 +4,9 @@
 // inputs reach the capacities: 512 packets, 400 frames, 64 audio packets);
 // otherwise the rest is the chunk as it stands (any size, partial packets
 // included). Every chunk is parsed
-// into both buffers in turn, so the audio-present flag travels across chunks.
+// into both buffers in turn, so the audio-present flag travels across chunks,
+// and the first frames of each go through the playback's decoder bank (one
+// decoder per channel code, in-sync flags) as the engine applies them.
 
 #include <algorithm>
 #include <cstddef>
@@ -13,6 +15,7 @@
 #include <vector>
 
 #include "player/playback/ChunkLoader.h"
+#include "player/playback/DecoderBank.h"
 
 namespace {
 
@@ -28,7 +31,27 @@ void Check(const rd::StreamBuffer& buf) {
       __builtin_trap();
     }
     (void)buf.ChannelOf(i);
+    (void)buf.IsFullFrame(i);
+    if (buf.AudioPacketsBefore(f.start) > buf.audio_packet_count) __builtin_trap();
   }
+  if (buf.OpenFrameChannel() > 7) __builtin_trap();
+}
+
+// Decodes a few frames the way the engine does: full or half size, partial
+// frames only when their channel is in sync, only full ones in fast play.
+void Apply(const rd::StreamBuffer& buf, uint8_t selector) {
+  static rd::DecoderBank* bank = new rd::DecoderBank;
+  static std::vector<uint8_t>* output = new std::vector<uint8_t>(1 << 20);
+  const uint32_t n = std::min<uint32_t>(buf.frame_count, 6);
+  for (uint32_t i = 0; i < n; ++i) {
+    const auto& f = buf.frames[i];
+    const auto r = bank->Apply(buf.mjpeg.data() + f.start, f.length, (selector & 1) != 0,
+                               output->data(), (selector & 2) != 0);
+    if (r.outcome == rd::DecoderBank::Outcome::kDecoded && !bank->in_sync(r.code) &&
+        bank->decoder(r.code).last_picture_end() != rd::mjpeg::PictureEnd::kFailed)
+      __builtin_trap();  // a decoded picture that ended well puts its channel in sync
+  }
+  if (selector & 4) bank->MissedAll();
 }
 
 }  // namespace
@@ -37,6 +60,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static rd::ChunkLoader* loader = new rd::ChunkLoader;
   static std::vector<uint8_t>* chunk = new std::vector<uint8_t>(rd::kChunkBytes);
   if (size == 0) return 0;
+  const uint8_t form = data[0];
   const bool tile = (data[0] & 1) != 0;
   const std::size_t tiled = std::min(rd::kChunkBytes, (1u + (data[0] >> 1)) * 4 * rd::kPacketSize);
   ++data;
@@ -55,6 +79,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     loader->ParseChunk(chunk->data(), length, fill);
     loader->IndexFrames(fill);
     Check(loader->buffer(fill));
+    Apply(loader->buffer(fill), static_cast<uint8_t>((form >> 4) + fill));
     // The disk form of the same bytes is as good an input as any.
     rd::PairSwap(chunk->data(), length);
   }

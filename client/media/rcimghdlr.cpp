@@ -1,6 +1,5 @@
 #include "client/media/rcimghdlr.h"
 
-#include <QFontMetrics>
 #include <QGuiApplication>
 #include <QPainter>
 
@@ -21,9 +20,6 @@ constexpr int kNoDataX = 125;
 constexpr int kNoDataY = 108;
 constexpr int kTimeTextRight = 205;  // time text starts 205 pixels from the right edge
 constexpr int kTextFromBottom = 20;
-
-// Outline offsets: black at the eight neighbours, white on top at (1, 1).
-constexpr int kOutline[8][2] = {{0, 0}, {0, 2}, {0, 1}, {2, 0}, {1, 0}, {2, 1}, {1, 2}, {2, 2}};
 
 void CopyInto(QImage& dst, int x0, int y0, const QImage& src) {
   // Both RGB32; a plain row copy clipped to the destination.
@@ -113,25 +109,9 @@ int RcImageHandler::Init(mjpeg::VideoStandard standard, DisplayTarget* target,
   channels_shown_.store(0);
 
   // 256-colour output is drawn through the decoder's palette.
-  palette_.fill(qRgb(0, 0, 0), 256);
-  for (int i = mjpeg::kFirstPaletteIndex; i < mjpeg::kPaletteSize; ++i) {
-    uint8_t r, g, b;
-    mjpeg::MjpegDecoder::PaletteColour(i, &r, &g, &b);
-    palette_[i] = qRgb(r, g, b);
-  }
+  palette_ = video::DecoderPalette();
   if (!output_) output_.reset(new uint8_t[kOutputBufferSize]());
-
-  font_ = QFont(QStringLiteral("courier new"));
-  font_.setStyleHint(QFont::TypeWriter);
-  font_.setWeight(QFont::Light);  // 300
-  font_.setStyleStrategy(QFont::NoAntialias);
-  font_.setPixelSize(16);  // an 18-pixel cell
-  {
-    QFontMetrics fm(font_);
-    int advance = fm.horizontalAdvance(QLatin1Char('0'));
-    if (advance > 0 && advance != 9) font_.setStretch(900 / advance);  // 9 pixels a character
-    font_ascent_ = QFontMetrics(font_).ascent();
-  }
+  if (!text_.Build()) return kSelectFailed;
 
   composite_ = QImage(kWidth, display_height_, QImage::Format_RGB32);
   overlay_ = QImage(kWidth, display_height_, QImage::Format_RGB32);
@@ -145,14 +125,7 @@ int RcImageHandler::Init(mjpeg::VideoStandard standard, DisplayTarget* target,
   overlay_.fill(Qt::black);
   no_data_tile_.fill(Qt::black);
   DrawOutlined(no_data_tile_, kNoDataX, kNoDataY, QStringLiteral("NO DATA"));
-  for (int i = 0; i < 8; ++i) {
-    const QString text = QStringLiteral("CH %1").arg(i + 1);
-    QFontMetrics fm(font_);
-    labels_[i] = QImage(fm.horizontalAdvance(text) + 4, fm.height() + 4,
-                        QImage::Format_ARGB32_Premultiplied);
-    labels_[i].fill(Qt::transparent);
-    DrawOutlined(labels_[i], 0, 0, text);
-  }
+  for (int i = 0; i < 8; ++i) labels_[i] = text_.Label(QStringLiteral("CH %1").arg(i + 1));
 
   target_ = target;
   stats_ = stats;
@@ -240,35 +213,12 @@ void RcImageHandler::DisplayLoop() {
 }
 
 void RcImageHandler::PaintOutput(QImage& surface, int status) {
-  // The decoder writes bottom-up rows with a pitch of 640 pixels.
-  const int w = surface.width();
-  const int h = surface.height();
-  const uint8_t* out = output_.get();
-  if (status == mjpeg::kStatusPalette) {
-    const std::size_t pitch = mjpeg::kOutputPitchPixels;
-    for (int y = 0; y < h; ++y) {
-      const uint8_t* src = out + static_cast<std::size_t>(h - 1 - y) * pitch;
-      QRgb* dst = reinterpret_cast<QRgb*>(surface.scanLine(y));
-      for (int x = 0; x < w; ++x) dst[x] = palette_[src[x]];
-    }
-  } else {
-    const std::size_t pitch = static_cast<std::size_t>(mjpeg::kOutputPitchPixels) * 3;
-    for (int y = 0; y < h; ++y) {
-      const uint8_t* src = out + static_cast<std::size_t>(h - 1 - y) * pitch;
-      QRgb* dst = reinterpret_cast<QRgb*>(surface.scanLine(y));
-      for (int x = 0; x < w; ++x) dst[x] = qRgb(src[3 * x + 2], src[3 * x + 1], src[3 * x]);
-    }
-  }
+  video::PaintDecoderOutput(output_.get(), status, palette_, surface, 0, 0, surface.width(),
+                            surface.height());
 }
 
 void RcImageHandler::DrawOutlined(QImage& surface, int x, int y, const QString& text) const {
-  QPainter p(&surface);
-  p.setFont(font_);
-  p.setPen(Qt::black);
-  const int base = y + font_ascent_;
-  for (const auto& o : kOutline) p.drawText(x + o[0], base + o[1], text);
-  p.setPen(Qt::white);
-  p.drawText(x + 1, base + 1, text);
+  text_.Draw(surface, x, y, text);
 }
 
 void RcImageHandler::DrawLabel(QImage& surface, int x, int y, int channel) const {
@@ -375,17 +325,7 @@ void RcImageHandler::CaptureBottomUp(uint8_t* out, int width, int height, int bi
   }
   DrawOutlined(capture_, kWidth - kTimeTextRight, display_height_ - kTextFromBottom,
                QString::fromStdString(TimeText(time)));
-  const int bpp = bits / 8;
-  for (int y = 0; y < height; ++y) {
-    const QRgb* src = reinterpret_cast<const QRgb*>(capture_.constScanLine(height - 1 - y));
-    uint8_t* dst = out + static_cast<std::size_t>(y) * width * bpp;
-    for (int x = 0; x < width; ++x) {
-      dst[x * bpp] = static_cast<uint8_t>(qBlue(src[x]));
-      dst[x * bpp + 1] = static_cast<uint8_t>(qGreen(src[x]));
-      dst[x * bpp + 2] = static_cast<uint8_t>(qRed(src[x]));
-      if (bpp == 4) dst[x * bpp + 3] = 0;
-    }
-  }
+  video::ReadBottomUp(capture_, out, width, height, bits / 8);
 }
 
 void RcImageHandler::SetAviExport(AviFrameSink* sink) {

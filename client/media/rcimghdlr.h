@@ -27,6 +27,7 @@
 #include "shared/mjpeg/MjpegDecoder.h"
 #include "shared/stream/ChannelDisplayState.h"
 #include "shared/stream/StreamPacket.h"
+#include "shared/video/VideoSurface.h"
 
 namespace rd {
 
@@ -165,8 +166,7 @@ class RcImageHandler {
   std::array<std::atomic<bool>, 8> synced_{};
   QVector<QRgb> palette_;
   std::unique_ptr<uint8_t[]> output_;
-  QFont font_;
-  int font_ascent_ = 0;
+  video::OverlayText text_;
   DisplayTarget* target_ = nullptr;
   DisplayQueueStats* stats_ = nullptr;
   int display_height_ = 436;

@@ -11,13 +11,37 @@ namespace {
 constexpr uint32_t kAudioSilencePackets = 256;
 }  // namespace
 
+// Every record fits: a chunk has no room for more start codes.
+static_assert(StreamBuffer::kMaxFrames * kFrameStartCode.size() >=
+              StreamBuffer::kMjpegBytesPerChunk);
+
+// A record's header byte lies before its end, inside the MJPEG bytes; the
+// bound is the buffer so that a caller that clears mjpeg_length after the
+// index (a load that resets it) still reads the frames' bytes.
 uint8_t StreamBuffer::ChannelOf(std::size_t i) const {
-  if (i >= kMaxFrames) return 7;
+  if (i >= frame_count) return 7;
   const std::size_t at = std::size_t{frames[i].start} + kFrameStartCode.size();
-  // Bounded by the buffer, not by mjpeg_length: the load thread sets that
-  // back to 0 once the chunk is indexed, while the frames are still played.
   if (at >= mjpeg.size()) return 7;
   return FrameHeaderByte::Parse(mjpeg[at]).channel;
+}
+
+bool StreamBuffer::IsFullFrame(std::size_t i) const {
+  if (i >= frame_count) return false;
+  const std::size_t at = std::size_t{frames[i].start} + kFrameStartCode.size();
+  return at < mjpeg.size() && FrameHeaderByte::Parse(mjpeg[at]).full_frame;
+}
+
+uint8_t StreamBuffer::OpenFrameChannel() const {
+  if (open_frame_start < 0) return 7;
+  const std::size_t at = static_cast<std::size_t>(open_frame_start) + kFrameStartCode.size();
+  if (at >= mjpeg_length) return 7;
+  return FrameHeaderByte::Parse(mjpeg[at]).channel;
+}
+
+uint32_t StreamBuffer::AudioPacketsBefore(uint32_t at) const {
+  const uint32_t marks = std::min<uint32_t>(audio_packet_count, kMaxAudioMarks);
+  return static_cast<uint32_t>(
+      std::lower_bound(audio_marks.begin(), audio_marks.begin() + marks, at) - audio_marks.begin());
 }
 
 ChunkLoader::ChunkLoader(DeviceOpener opener) : opener_(std::move(opener)) {}
@@ -52,7 +76,6 @@ void ChunkLoader::ParseChunk(const uint8_t* chunk, std::size_t size, int fill) {
   buf.audio_length = 0;
   buf.audio_packet_count = 0;
   buf.audio_remaining = 0;
-  dropped_audio_ = 0;
   const std::size_t packets = std::min(size, kChunkBytes) / kPacketSize;
   uint32_t v = 0;
   uint32_t since_audio = 0;
@@ -61,15 +84,12 @@ void ChunkLoader::ParseChunk(const uint8_t* chunk, std::size_t size, int fill) {
   for (std::size_t i = 0; i < packets; ++i) {
     const uint8_t* packet = chunk + i * kPacketSize;
     if (ClassifyPacket(packet) == PacketKind::kAudio) {
-      if (buf.audio_packet_count < StreamBuffer::kMaxAudioPackets) {
-        std::memcpy(buf.audio.data() + buf.audio_length, packet + kPacketHeaderSize,
-                    kAudioPayloadSize);
-        buf.audio_length += kAudioPayloadSize;
-        buf.audio_marks[buf.audio_packet_count] = buf.mjpeg_length;
-        ++buf.audio_packet_count;
-      } else {
-        ++dropped_audio_;  // beyond the buffer: no bytes, no mark, not counted
-      }
+      // At most one audio packet per packet of the chunk: always room.
+      std::memcpy(buf.audio.data() + buf.audio_length, packet + kPacketHeaderSize,
+                  kAudioPayloadSize);
+      buf.audio_length += kAudioPayloadSize;
+      buf.audio_marks[buf.audio_packet_count] = buf.mjpeg_length;
+      ++buf.audio_packet_count;
       audio_present = true;
       since_audio = 0;
     } else {
@@ -96,9 +116,6 @@ void ChunkLoader::IndexFrames(int fill) {
                                             static_cast<uint32_t>(StreamBuffer::kMaxAudioMarks));
   std::size_t n = 0;
   uint32_t a = 0;
-  dropped_frames_ = 0;
-  open_frame_start_ = -1;
-  bool full = false;
   // A start code 00 00 01 F8 at j: look for its 01 at j + 2, with j + 3 < length.
   std::size_t k = 2;
   while (k + 1 < length) {
@@ -111,10 +128,6 @@ void ChunkLoader::IndexFrames(int fill) {
     }
     const std::size_t j = k - 2;
     k += 2;
-    if (full) {
-      ++dropped_frames_;
-      continue;
-    }
     if (n > 0) {
       FrameRecord& prev = buf.frames[n - 1];
       prev.length = static_cast<uint32_t>(j - prev.start);
@@ -125,13 +138,7 @@ void ChunkLoader::IndexFrames(int fill) {
         prev.audio_flag = 0;
       }
     }
-    if (n == StreamBuffer::kMaxFrames) {
-      // Every record is closed: further frames of the chunk are dropped.
-      full = true;
-      open_frame_start_ = static_cast<int64_t>(j);
-      ++dropped_frames_;
-      continue;
-    }
+    // Start codes are 4 bytes apart at least, so n stays below the capacity.
     FrameRecord& rec = buf.frames[n];
     rec.start = static_cast<uint32_t>(j);
     rec.length = 0;
@@ -141,10 +148,10 @@ void ChunkLoader::IndexFrames(int fill) {
     rec.rate = packet_rates_[v];
     ++n;
   }
-  if (!full && n > 0) open_frame_start_ = buf.frames[n - 1].start;
-  // The last record found stays open (its end lies in the next chunk) unless
-  // all 400 records were closed by a further start code.
-  buf.frame_count = full ? static_cast<uint32_t>(n) : (n > 0 ? static_cast<uint32_t>(n - 1) : 0);
+  // The last record found stays open: its end lies in the next chunk.
+  open_frame_start_ = n > 0 ? static_cast<int64_t>(buf.frames[n - 1].start) : int64_t{-1};
+  buf.open_frame_start = open_frame_start_;
+  buf.frame_count = n > 0 ? static_cast<uint32_t>(n - 1) : 0;
 }
 
 }  // namespace rd

@@ -4,14 +4,16 @@
 // the MJPEG bytes of its video packets, the index of the frames found in them
 // with their recording times, and the chunk's audio.
 //
-// Capacities are fixed (400 frames, 64 audio packets, 100 audio marks); what
-// a chunk holds beyond them is dropped, never written past. All buffers are
-// allocated once, with the loader.
+// Capacities hold whatever one chunk can carry: every packet may be an audio
+// packet (512 audio packets and marks), and every four MJPEG bytes may begin
+// a frame (523,264 frame records). All buffers are allocated once, with the
+// loader; the frame records are zero pages until a chunk uses them.
 
 #include <array>
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <functional>
 #include <memory>
 #include <string>
@@ -30,14 +32,35 @@ struct FrameRecord {
   uint8_t audio_flag = 0;  // an audio packet was interleaved within this frame
 };
 
-struct StreamBuffer {
-  static constexpr std::size_t kMjpegCapacity = kChunkPackets * kVideoPayloadSize + 262'144;
-  static constexpr std::size_t kMaxAudioPackets = 64;
-  static constexpr std::size_t kAudioCapacity = kMaxAudioPackets * kAudioPayloadSize;
-  static constexpr std::size_t kMaxFrames = 400;
-  static constexpr std::size_t kMaxAudioMarks = 100;
+// A fixed array of frame records, zero-initialised and allocated once.
+class FrameRecords {
+ public:
+  explicit FrameRecords(std::size_t count)
+      : records_(static_cast<FrameRecord*>(std::calloc(count, sizeof(FrameRecord)))),
+        count_(records_ ? count : 0) {}
+  FrameRecords(const FrameRecords&) = delete;
+  FrameRecords& operator=(const FrameRecords&) = delete;
+  std::size_t size() const { return count_; }
+  FrameRecord& operator[](std::size_t i) { return records_.get()[i]; }
+  const FrameRecord& operator[](std::size_t i) const { return records_.get()[i]; }
 
-  StreamBuffer() : mjpeg(kMjpegCapacity), audio(kAudioCapacity) {}
+ private:
+  struct Free {
+    void operator()(FrameRecord* p) const { std::free(p); }
+  };
+  std::unique_ptr<FrameRecord, Free> records_;
+  std::size_t count_;
+};
+
+struct StreamBuffer {
+  static constexpr std::size_t kMjpegBytesPerChunk = kChunkPackets * kVideoPayloadSize;
+  static constexpr std::size_t kMjpegCapacity = kMjpegBytesPerChunk + 262'144;
+  static constexpr std::size_t kMaxAudioPackets = kChunkPackets;
+  static constexpr std::size_t kAudioCapacity = kMaxAudioPackets * kAudioPayloadSize;
+  static constexpr std::size_t kMaxFrames = kMjpegBytesPerChunk / kFrameStartCode.size();
+  static constexpr std::size_t kMaxAudioMarks = kMaxAudioPackets;
+
+  StreamBuffer() : mjpeg(kMjpegCapacity), audio(kAudioCapacity), frames(kMaxFrames) {}
 
   std::vector<uint8_t> mjpeg;  // kMjpegCapacity bytes
   uint32_t mjpeg_length = 0;
@@ -46,13 +69,23 @@ struct StreamBuffer {
   uint32_t audio_length = 0;
   uint32_t audio_remaining = 0;
   uint32_t audio_packet_count = 0;
-  std::array<FrameRecord, kMaxFrames> frames{};
+  FrameRecords frames;
   std::array<uint32_t, kMaxAudioMarks> audio_marks{};
   uint32_t frames_per_audio_packet = 0;
+  // MJPEG offset of the frame the index left open (its end lies in the next
+  // chunk), or -1 when the chunk had no start code.
+  int64_t open_frame_start = -1;
 
   // Channel code of frame i (low 3 bits of the byte after its start code),
   // or 7 (undefined) when i is not a record or the byte lies beyond the buffer.
   uint8_t ChannelOf(std::size_t i) const;
+  // The full-frame flag of frame i (false when i is not a record).
+  bool IsFullFrame(std::size_t i) const;
+  // Channel code of the open frame, 7 when there is none or its header byte
+  // lies beyond the chunk.
+  uint8_t OpenFrameChannel() const;
+  // Audio packets of the chunk interleaved before the MJPEG offset `at`.
+  uint32_t AudioPacketsBefore(uint32_t at) const;
 };
 
 class ChunkLoader {
@@ -90,13 +123,8 @@ class ChunkLoader {
   // Packet times / rates of the video packets of the last parse, by ordinal.
   const RecTime& packet_time(std::size_t v) const { return packet_times_[v % kChunkPackets]; }
   uint8_t packet_rate(std::size_t v) const { return packet_rates_[v % kChunkPackets]; }
-  // Audio packets of the last parse beyond the 64 a buffer holds (dropped).
-  uint32_t dropped_audio_packets() const { return dropped_audio_; }
-  // Start codes of the last index beyond the 400 records (dropped frames).
-  uint32_t dropped_frames() const { return dropped_frames_; }
   // MJPEG offset of the frame the last index left open (its end lies in the
-  // next chunk, or it is the first frame dropped beyond the capacity), or -1
-  // when the chunk had no start code.
+  // next chunk), or -1 when the chunk had no start code.
   int64_t open_frame_start() const { return open_frame_start_; }
 
  private:
@@ -111,8 +139,6 @@ class ChunkLoader {
   std::array<RecTime, kChunkPackets> packet_times_{};
   std::array<uint8_t, kChunkPackets> packet_rates_{};
   std::atomic<bool> audio_present_{false};
-  uint32_t dropped_audio_ = 0;
-  uint32_t dropped_frames_ = 0;
   int64_t open_frame_start_ = -1;
 };
 

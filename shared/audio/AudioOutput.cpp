@@ -164,6 +164,14 @@ int AudioOutput::Reset() {
 }
 
 int AudioOutput::PlayBlock(uint8_t* block, std::size_t length) {
+  return Queue(block, block, length);
+}
+
+int AudioOutput::PlayBlockInOrder(const uint8_t* block, std::size_t length) {
+  return Queue(nullptr, block, length);
+}
+
+int AudioOutput::Queue(uint8_t* exchange_in_place, const uint8_t* block, std::size_t length) {
   int full_reports = 0;
   AudioOwner* owner = nullptr;
   {
@@ -173,7 +181,8 @@ int AudioOutput::PlayBlock(uint8_t* block, std::size_t length) {
     if (block == nullptr || length == 0) return kAudioOk;
     owner = owner_;
     for (std::size_t off = 0; off < length; off += kMaxBlock) {
-      const int r = QueueOne(block + off, std::min(kMaxBlock, length - off));
+      const int r = QueueOne(exchange_in_place ? exchange_in_place + off : nullptr, block + off,
+                             std::min(kMaxBlock, length - off));
       if (r == 1) ++full_reports;
     }
   }
@@ -185,10 +194,13 @@ int AudioOutput::PlayBlock(uint8_t* block, std::size_t length) {
 }
 
 // Returns -1 dropped, 0 queued, 1 queued and no buffer is free any more.
-int AudioOutput::QueueOne(uint8_t* block, std::size_t length) {
+int AudioOutput::QueueOne(uint8_t* exchange_in_place, const uint8_t* block, std::size_t length) {
   Buffer& b = buffers_[write_index_];
   if (b.busy.load()) return -1;
-  for (std::size_t i = 0; i + 1 < length; i += 2) std::swap(block[i], block[i + 1]);
+  if (exchange_in_place != nullptr) {
+    for (std::size_t i = 0; i + 1 < length; i += 2)
+      std::swap(exchange_in_place[i], exchange_in_place[i + 1]);
+  }
   const float volume = volume_.load();
   for (std::size_t i = 0; i < length; ++i) b.samples[i] = ExpandALaw(block[i], volume);
   b.count = length;

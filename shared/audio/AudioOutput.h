@@ -80,6 +80,10 @@ class AudioOutput {
   // buffers of 4096 bytes, each accepted or dropped on its own. Returns 0
   // (played or dropped), or 135 when the device has failed.
   int PlayBlock(uint8_t* block, std::size_t length);
+  // The same for a block whose bytes are already in playing order (the
+  // player's audio, taken from chunks in stream order): nothing is exchanged
+  // and the caller's bytes stay as they are.
+  int PlayBlockInOrder(const uint8_t* block, std::size_t length);
 
   // Non-zero: enabled, result 1. Zero: Reset, disabled, result 0.
   int SetEnabled(int flag);
@@ -118,7 +122,10 @@ class AudioOutput {
     uint64_t end_frame = 0;
   };
 
-  int QueueOne(uint8_t* block, std::size_t length);
+  // `exchange_in_place` (null or the caller's block) has its byte pairs
+  // exchanged once the block is accepted; `block` is expanded.
+  int Queue(uint8_t* exchange_in_place, const uint8_t* block, std::size_t length);
+  int QueueOne(uint8_t* exchange_in_place, const uint8_t* block, std::size_t length);
   void DeviceThread();
   bool WriteBuffer(int index, std::unique_lock<std::mutex>& lock);
   void CompleteBuffer(int index);

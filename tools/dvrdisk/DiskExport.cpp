@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "player/disk/RecordingIndex.h"
-#include "player/playback/ChunkLoader.h"
+#include "player/playback/FrameWalker.h"
 #include "shared/avi/AviWriter.h"
 #include "shared/mjpeg/MjpegDecoder.h"
 #include "shared/still/BmpFile.h"
@@ -26,25 +26,13 @@ constexpr std::size_t kPitch = static_cast<std::size_t>(kWidth) * 3;
 constexpr int kHalfWidth = kWidth / 2;
 constexpr int kHalfHeight = kHeight / 2;
 constexpr uint64_t kProgressEvery = 250;
-constexpr uint8_t kQuadCode = 4;
+constexpr uint8_t kQuadCode = DecoderBank::kQuadCode;
 
 std::string FileTime(const RecTime& t) {
   char text[32];
   std::snprintf(text, sizeof text, "20%02d%02d%02d_%02d%02d%02d", t.year & 0x7F, t.month, t.day,
                 t.hour, t.minute, t.second);
   return text;
-}
-
-// Packet index in the chunk of video packet `ordinal` (audio packets counted).
-std::size_t PacketOfVideoOrdinal(const uint8_t* chunk, std::size_t packets, std::size_t ordinal) {
-  std::size_t v = 0;
-  for (std::size_t i = 0; i < packets; ++i) {
-    if (ClassifyPacket(chunk + i * kPacketSize) == PacketKind::kVideo) {
-      if (v == ordinal) return i;
-      ++v;
-    }
-  }
-  return packets;
 }
 
 // Copies a half-size decoded picture (bottom-up rows of 320 pixels, 1920
@@ -61,23 +49,17 @@ void CopyQuadrant(const uint8_t* half, uint8_t code, uint8_t* composite) {
 
 int RunExport(const ExportJob& job, ExportResult* result, std::ostream& err) {
   *result = ExportResult{};
-  ChunkLoader loader;
-  if (!loader.OpenSource(job.device_path)) {
-    err << "dvrdisk: File Open Error: cannot open " << job.device_path << "\n";
-    return kExitNoDevice;
+  // One decoder per channel code, each channel from its first full frame on
+  // (partial frames build on their own camera's picture).
+  FrameWalker walker;
+  if (!walker.decoders().ok()) {
+    err << "dvrdisk: the decoder cannot be opened\n";
+    return kExitFailed;
   }
-  // One decoder per channel code: a partial frame updates the picture of its
-  // own channel, so each channel keeps its own planes. A channel's frames are
-  // passed over until its first full frame, which the export starts from.
-  std::array<mjpeg::MjpegDecoder, kQuadCode + 1> decoders;
-  std::array<bool, kQuadCode + 1> primed{};
-  for (auto& decoder : decoders) {
-    decoder.Open(mjpeg::VideoStandard::kNtsc);
-    if (!decoder.IsOpen()) {
-      err << "dvrdisk: the decoder cannot be opened\n";
-      return kExitFailed;
-    }
-    decoder.SetTrueColour(true);
+  const RecordingRing ring(job.area_bytes, job.write_position, job.wrapped);
+  if (!walker.Start(job.device_path, ring, job.start_position)) {
+    err << "dvrdisk: " << walker.error() << "\n";
+    return kExitNoDevice;
   }
 
   AviWriter avi;
@@ -100,131 +82,87 @@ int RunExport(const ExportJob& job, ExportResult* result, std::ostream& err) {
     }
   }
 
-  std::vector<uint8_t> chunk(kChunkBytes);
   std::vector<uint8_t> output(1 << 20);
   std::vector<uint8_t> composite(kPitch * kHeight, 0);
   const int64_t to_seconds = job.to ? static_cast<int64_t>(TimeToSeconds(*job.to)) : -1;
   int64_t first_seconds = -1, last_seconds = -1;
   const bool all = job.channel == 5;
-
-  // The recording runs (wrapped) from W to the area end and on from 0 to W,
-  // (not wrapped) from 0 to W. `older` is true while in the first part.
-  const uint64_t write_pos = job.write_position;
-  uint64_t pos = job.start_position;
-  bool older = job.wrapped && pos >= write_pos;
-  bool done = false;
   int status = kExitOk;
+  uint64_t audio_chunk = 0;
+  uint32_t audio_used = 0;
 
-  while (!done) {
-    const uint64_t limit = older ? job.area_bytes : write_pos;
-    if (pos >= limit) {
-      if (older && write_pos > 0) {
-        older = false;
-        pos = 0;
-        continue;
+  FrameWalker::Frame f;
+  while (walker.Next(&f)) {
+    if (f.chunk_number != audio_chunk) {
+      audio_chunk = f.chunk_number;
+      audio_used = 0;
+    }
+    const int64_t t = TimeToSeconds(f.time);
+    if (to_seconds >= 0 && t > to_seconds) break;
+    const StreamBuffer& buf = *f.buffer;
+    if (f.audio && audio_used < buf.audio_packet_count) {
+      if (job.avi_file &&
+          avi.AddAudio(buf.audio.data() + std::size_t{audio_used} * kAudioPayloadSize,
+                       kAudioPayloadSize) == kAviOk) {
+        ++result->audio_packets;
       }
-      break;  // the newest recorded packet has been passed
+      ++audio_used;
     }
-    const std::size_t bytes = loader.ReadChunk(pos, limit, chunk.data());
-    if (bytes == 0) {
-      err << "dvrdisk: READ HDD Error at byte " << pos << "\n";
-      status = kExitFailed;
-      break;
+    const uint8_t code = f.code;
+    const bool show = all ? code <= kQuadCode : code == job.channel - 1;
+    if (!show) {
+      walker.decoders().Missed(code);
+      continue;
     }
-    PairSwap(chunk.data(), bytes);
-    loader.ParseChunk(chunk.data(), bytes, 0);
-    loader.IndexFrames(0);
-    const StreamBuffer& buf = loader.buffer(0);
-
-    uint32_t audio_used = 0;
-    for (uint32_t i = 0; i < buf.frame_count && !done; ++i) {
-      const FrameRecord& f = buf.frames[i];
-      const int64_t t = TimeToSeconds(f.time);
-      if (to_seconds >= 0 && t > to_seconds) {
-        done = true;
+    const bool half = job.avi_file && all && code != kQuadCode;
+    const auto r = walker.decoders().Apply(f.bytes, f.length, false, output.data(), half);
+    if (r.outcome != DecoderBank::Outcome::kDecoded || r.status != mjpeg::kStatusTrueColour) {
+      ++result->skipped;
+      continue;
+    }
+    if (job.bmp_dir) {
+      char name[64];
+      std::snprintf(name, sizeof name, "%06llu_%s_%s.bmp",
+                    static_cast<unsigned long long>(result->frames),
+                    code == kQuadCode ? "quad" : ("ch" + std::to_string(code + 1)).c_str(),
+                    FileTime(f.time).c_str());
+      const auto path = std::filesystem::path(*job.bmp_dir) / name;
+      if (WriteBmp24(path.string(), kWidth, kHeight, output.data(), kPitch) != kBmpOk) {
+        err << "dvrdisk: cannot write " << path.string() << "\n";
+        status = kExitFailed;
         break;
       }
-      if (f.audio_flag && audio_used < buf.audio_packet_count) {
-        if (job.avi_file &&
-            avi.AddAudio(buf.audio.data() + std::size_t{audio_used} * kAudioPayloadSize,
-                         kAudioPayloadSize) == kAviOk) {
-          ++result->audio_packets;
+    } else {
+      const uint8_t* picture = output.data();
+      if (all) {
+        if (half) {
+          CopyQuadrant(output.data(), code, composite.data());
+        } else {
+          std::memcpy(composite.data(), output.data(), composite.size());
         }
-        ++audio_used;
+        picture = composite.data();
       }
-      const uint8_t code = buf.ChannelOf(i);
-      const bool show = all ? code <= kQuadCode : code == job.channel - 1;
-      if (!show) continue;
-
-      const uint8_t* bytes_of_frame = buf.mjpeg.data() + f.start;
-      if (!primed[code]) {
-        const std::size_t header = kFrameStartCode.size();
-        if (f.length <= header || !FrameHeaderByte::Parse(bytes_of_frame[header]).full_frame) {
-          ++result->skipped;
-          continue;
-        }
-        primed[code] = true;
+      if (avi.AddVideoFrame(picture, kPitch * kHeight, result->frames == 0) != kAviOk) {
+        err << "dvrdisk: writing the AVI file failed\n";
+        status = kExitFailed;
+        break;
       }
-      const bool half = job.avi_file && all && code != kQuadCode;
-      const uint8_t r = decoders[code].DecodeFrame(bytes_of_frame, f.length, output.data(), half);
-      if (r != mjpeg::kStatusTrueColour) {
-        ++result->skipped;
-        continue;
-      }
-      if (job.bmp_dir) {
-        char name[64];
-        std::snprintf(name, sizeof name, "%06llu_%s_%s.bmp",
-                      static_cast<unsigned long long>(result->frames),
-                      code == kQuadCode ? "quad" : ("ch" + std::to_string(code + 1)).c_str(),
-                      FileTime(f.time).c_str());
-        const auto path = std::filesystem::path(*job.bmp_dir) / name;
-        if (WriteBmp24(path.string(), kWidth, kHeight, output.data(), kPitch) != kBmpOk) {
-          err << "dvrdisk: cannot write " << path.string() << "\n";
-          status = kExitFailed;
-          done = true;
-          break;
-        }
-      } else {
-        const uint8_t* picture = output.data();
-        if (all) {
-          if (half) {
-            CopyQuadrant(output.data(), code, composite.data());
-          } else {
-            std::memcpy(composite.data(), output.data(), composite.size());
-          }
-          picture = composite.data();
-        }
-        if (avi.AddVideoFrame(picture, kPitch * kHeight, result->frames == 0) != kAviOk) {
-          err << "dvrdisk: writing the AVI file failed\n";
-          status = kExitFailed;
-          done = true;
-          break;
-        }
-      }
-      if (first_seconds < 0) {
-        first_seconds = t;
-        result->first_time = FormatDiskTime(f.time);
-      }
-      last_seconds = t;
-      result->last_time = FormatDiskTime(f.time);
-      ++result->frames;
-      if (result->frames % kProgressEvery == 0) {
-        err << "export: " << result->frames << " frames, at " << result->last_time << "\n";
-      }
-      if (job.max_frames && result->frames >= *job.max_frames) done = true;
     }
-    if (done) break;
-
-    // Go on at the packet that holds the frame left open, so that the frame
-    // cut by the chunk boundary is the first of the next chunk.
-    const std::size_t packets = bytes / kPacketSize;
-    std::size_t advance = packets;
-    if (loader.open_frame_start() >= 0 && bytes == kChunkBytes) {
-      const auto ordinal = static_cast<std::size_t>(loader.open_frame_start()) / kVideoPayloadSize;
-      const std::size_t at = PacketOfVideoOrdinal(chunk.data(), packets, ordinal);
-      if (at > 0 && at < packets) advance = at;
+    if (first_seconds < 0) {
+      first_seconds = t;
+      result->first_time = FormatDiskTime(f.time);
     }
-    pos += advance * kPacketSize;
+    last_seconds = t;
+    result->last_time = FormatDiskTime(f.time);
+    ++result->frames;
+    if (result->frames % kProgressEvery == 0) {
+      err << "export: " << result->frames << " frames, at " << result->last_time << "\n";
+    }
+    if (job.max_frames && result->frames >= *job.max_frames) break;
+  }
+  if (walker.read_failed()) {
+    err << "dvrdisk: " << walker.error() << "\n";
+    status = kExitFailed;
   }
 
   if (job.avi_file) {

@@ -11,6 +11,7 @@
 #include "player/playback/ChunkLoader.h"
 #include "rd/Version.h"
 #include "tools/dvrdisk/DiskExport.h"
+#include "tools/dvrdisk/DiskPlay.h"
 
 namespace rd::dvrdisk {
 
@@ -68,6 +69,12 @@ struct Options {
   int channel = 5;
   std::optional<std::string> bmp, avi;
   std::string codec = "uncompressed";
+  // play
+  int speed = 1;
+  bool reverse = false;
+  std::optional<int> steps;
+  std::optional<double> seconds;
+  std::optional<std::string> trace, snapshot;
   bool help = false;
   bool version = false;
 };
@@ -137,6 +144,30 @@ std::string ParseOptions(const std::vector<std::string>& args, Options* o) {
     } else if (a == "--codec") {
       if (!value(a, &v)) return "--codec needs a compressor name";
       o->codec = v;
+    } else if (a == "--speed") {
+      uint64_t n = 0;
+      if (!value(a, &v) || !ParseUnsigned(v, &n) ||
+          (n != 1 && n != 4 && n != 16 && n != 32 && n != 64))
+        return "--speed needs 1, 4, 16, 32 or 64";
+      o->speed = static_cast<int>(n);
+    } else if (a == "--reverse") {
+      o->reverse = true;
+    } else if (a == "--step") {
+      uint64_t n = 0;
+      if (!value(a, &v) || !ParseUnsigned(v, &n) || n > 100000) return "--step needs a count";
+      o->steps = static_cast<int>(n);
+    } else if (a == "--seconds") {
+      char* tail = nullptr;
+      const double d = value(a, &v) ? std::strtod(v.c_str(), &tail) : -1;
+      if (tail == nullptr || *tail != '\0' || v.empty() || !(d > 0) || d > 86400)
+        return "--seconds needs a time in seconds";
+      o->seconds = d;
+    } else if (a == "--trace") {
+      if (!value(a, &v)) return "--trace needs a file";
+      o->trace = v;
+    } else if (a == "--snapshot") {
+      if (!value(a, &v)) return "--snapshot needs a file";
+      o->snapshot = v;
     } else if (a.size() > 1 && a[0] == '-' && a[1] == '-') {
       return "unknown option " + a;
     } else if (o->command.empty()) {
@@ -378,6 +409,20 @@ int Frames(Options& o, std::ostream& out, std::ostream& err) {
   return kExitOk;
 }
 
+// The checks of opening a disk, its span and the packet of --from.
+int FindStart(const Options& o, Target& t, RecordingSpan* span, uint64_t* position,
+              std::ostream& err) {
+  if (int rc = CheckData(t, o.network, err); rc != kExitOk) return rc;
+  RecordingIndex index(t.disk, t.marker, *t.area);
+  if (int rc = ReadSpanOrFail(index, span, t, err); rc != kExitOk) return rc;
+  if (!index.FindTime(*o.from, *span, position)) {
+    err << "dvrdisk: It's not found !: " << FormatDiskTime(*o.from) << " is not in the recording ("
+        << FormatDiskTime(span->start) << " - " << FormatDiskTime(span->end) << ")\n";
+    return kExitNotFound;
+  }
+  return kExitOk;
+}
+
 int Export(Options& o, std::ostream& out, std::ostream& err) {
   Target t;
   if (int rc = OpenTarget(o, &t, err); rc != kExitOk) return rc;
@@ -386,16 +431,9 @@ int Export(Options& o, std::ostream& out, std::ostream& err) {
            "--avi FILE\n";
     return kExitUsage;
   }
-  if (int rc = CheckData(t, o.network, err); rc != kExitOk) return rc;
-  RecordingIndex index(t.disk, t.marker, *t.area);
   RecordingSpan span;
-  if (int rc = ReadSpanOrFail(index, &span, t, err); rc != kExitOk) return rc;
   uint64_t position = 0;
-  if (!index.FindTime(*o.from, span, &position)) {
-    err << "dvrdisk: It's not found !: " << FormatDiskTime(*o.from) << " is not in the recording ("
-        << FormatDiskTime(span.start) << " - " << FormatDiskTime(span.end) << ")\n";
-    return kExitNotFound;
-  }
+  if (int rc = FindStart(o, t, &span, &position, err); rc != kExitOk) return rc;
   ExportJob job;
   job.device_path = t.path;
   job.area_bytes = *t.area * kSectorSize;
@@ -416,6 +454,47 @@ int Export(Options& o, std::ostream& out, std::ostream& err) {
       << ",\"last\":" << (result.last_time.empty() ? "null" : Quote(result.last_time)) << "}\n";
   if (rc == kExitOk && result.frames == 0) {
     err << "dvrdisk: no frame of the chosen channel in that time\n";
+    return kExitNotFound;
+  }
+  return rc;
+}
+
+int Play(Options& o, std::ostream& out, std::ostream& err) {
+  Target t;
+  if (int rc = OpenTarget(o, &t, err); rc != kExitOk) return rc;
+  if (!o.from || o.bmp || o.to || o.frames) {
+    err << "dvrdisk: play needs --from TIME (and takes no --to, --frames or --bmp)\n";
+    return kExitUsage;
+  }
+  RecordingSpan span;
+  uint64_t position = 0;
+  if (int rc = FindStart(o, t, &span, &position, err); rc != kExitOk) return rc;
+  PlayJob job;
+  job.disk = PlaybackDisk{t.path, *t.area * kSectorSize, span};
+  job.start_position = position;
+  job.speed = o.speed;
+  job.reverse = o.reverse;
+  job.steps = o.steps;
+  job.seconds = o.seconds.value_or(10);
+  job.channel = o.channel;
+  job.trace_file = o.trace;
+  job.snapshot = o.snapshot;
+  job.avi_file = o.avi;
+  job.codec = o.codec;
+  PlayResult result;
+  const int rc = RunPlay(job, &result, err);
+  const auto time = [](const std::optional<RecTime>& t) {
+    return t ? Quote(FormatDiskTime(*t)) : std::string("null");
+  };
+  out << "{\"frames_walked\":" << result.stats.frames_walked
+      << ",\"frames_shown\":" << result.stats.frames_shown
+      << ",\"chunks\":" << result.stats.chunks_loaded
+      << ",\"audio_packets\":" << result.stats.audio_packets << ",\"steps\":" << result.steps_done
+      << ",\"first\":" << time(result.stats.first_shown)
+      << ",\"last\":" << time(result.stats.last_shown) << ",\"ended\":" << Bool(result.stats.ended)
+      << "}\n";
+  if (rc == kExitOk && result.stats.frames_shown == 0) {
+    err << "dvrdisk: no frame of the chosen channel was shown\n";
     return kExitNotFound;
   }
   return rc;
@@ -450,6 +529,9 @@ usage:
   dvrdisk frames [--network] TARGET --at BYTE_OFFSET [--chunks N]
   dvrdisk export [--network] TARGET --from TIME (--to TIME | --frames N)
                  [--channel 1-4|all] (--bmp DIR | --avi FILE [--codec NAME])
+  dvrdisk play   [--network] TARGET --from TIME [--speed 1|4|16|32|64]
+                 [--reverse] [--step N] [--seconds S] [--channel 1-4|all]
+                 [--trace FILE] [--snapshot FILE.bmp] [--avi FILE [--codec NAME]]
 
 TARGET is a disk image file (a dd copy of a DVR disk) or --drive N. Drives
 are numbered as RD_DRIVES maps them ("1=/path/disk.img,3=/dev/sdc"), else the
@@ -469,6 +551,24 @@ export  decodes the frames from the time found (each channel from its first
         full frame on): one BMP file per picture,
         or one AVI file (all channels as a quad picture) with the recorded
         audio; --codec picks the AVI video compressor (default uncompressed).
+play    runs the player's playback engine without windows from the time
+        found, for --seconds S of real time (default 10), at --speed (the
+        speed button's 1X..64X), backwards with --reverse, or --step N frames
+        one at a time from the found frame (backwards with --reverse); one
+        channel full size or all four in quadrants (--channel). Audio goes to
+        the sound device (RD_AUDIO_DEVICE; none: silent). --snapshot writes
+        the picture at the end with its time stamp, --avi records what is
+        shown with the sound. Prints {"frames_walked", "frames_shown",
+        "chunks", "audio_packets", "steps", "first", "last", "ended"}; an
+        unwrapped recording ends play at its end.
+        --trace FILE (or RD_PLAYER_TRACE=FILE, in rdplayer too) writes one
+        line per frame walked, tab-separated:
+          MS CHUNK INDEX CHANNEL full|partial YYYY/MM/DD hh:mm:ss full|quadrant|no
+        MS: milliseconds since the engine started; CHUNK: byte offset of the
+        2 MiB chunk holding the frame; INDEX: the frame in that chunk;
+        CHANNEL: 0-3 for CH1-CH4, 4 the recorder's quad picture; whether it
+        is a full or a partial frame; its recorded time; how it was shown
+        (full size, in its quadrant, or not).
 
 --help shows this text, --version the program's version.
 
@@ -495,6 +595,7 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
   if (o.command == "find") return Find(o, out, err);
   if (o.command == "frames") return Frames(o, out, err);
   if (o.command == "export") return Export(o, out, err);
+  if (o.command == "play") return Play(o, out, err);
   err << "dvrdisk: unknown command \"" << o.command << "\" (see --help)\n";
   return kExitUsage;
 }

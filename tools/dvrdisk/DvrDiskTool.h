@@ -8,6 +8,9 @@
 //   dvrdisk frames [--network] TARGET --at BYTE_OFFSET [--chunks N]
 //   dvrdisk export [--network] TARGET --from TIME (--to TIME | --frames N)
 //                  [--channel 1-4|all] (--bmp DIR | --avi FILE)
+//   dvrdisk play   [--network] TARGET --from TIME [--speed 1|4|16|32|64]
+//                  [--reverse] [--step N] [--seconds S] [--channel 1-4|all]
+//                  [--trace FILE] [--snapshot FILE.bmp] [--avi FILE]
 //
 // TARGET is an image file or --drive N (drives as RD_DRIVES or /sys/block map
 // them). Results are JSON on standard output; messages go to standard error.

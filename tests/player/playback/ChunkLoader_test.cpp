@@ -179,32 +179,58 @@ TEST_F(LoaderTest, AudioPresentFlagAcrossChunks) {
   EXPECT_FALSE(loader_.audio_present());
 }
 
-TEST_F(LoaderTest, CapacitiesDropTheExcessSafely) {
-  // 100 audio packets: 64 kept (bytes, marks, count), the rest dropped.
+TEST_F(LoaderTest, CapacitiesHoldWhatAChunkCanCarry) {
+  // Every packet an audio packet: all 512 kept with their marks.
+  const auto& audio_only = Parse(BuildChunk({}, 0, {}, kChunkPackets));
+  EXPECT_EQ(audio_only.audio_packet_count, kChunkPackets);
+  EXPECT_EQ(audio_only.audio_length, StreamBuffer::kAudioCapacity);
+  EXPECT_EQ(audio_only.audio_marks[kChunkPackets - 1], 0u);
+  EXPECT_EQ(audio_only.frame_count, 0u);
+
+  // 100 audio packets among 412 video packets (low frame rates): none lost.
   std::multiset<std::size_t> audio;
   for (std::size_t i = 0; i < 100; ++i) audio.insert(i * 4);
-  const auto& buf =
+  const auto& mixed =
       Parse(BuildChunk(StreamWithStartCodes(412 * kVideoPayloadSize, {0, 30'000}), 412, audio));
-  EXPECT_EQ(buf.audio_packet_count, 64u);
-  EXPECT_EQ(buf.audio_length, StreamBuffer::kAudioCapacity);
-  EXPECT_EQ(loader_.dropped_audio_packets(), 36u);
-  EXPECT_EQ(buf.frame_count, 1u);
+  EXPECT_EQ(mixed.audio_packet_count, 100u);
+  EXPECT_EQ(mixed.audio_marks[99], 396 * kVideoPayloadSize);
+  EXPECT_EQ(mixed.frame_count, 1u);
 
-  // 1000 start codes: 400 records, all closed with their true lengths.
+  // Frames of 1000 bytes (far more than 400 in one chunk): all indexed.
   std::vector<std::size_t> codes;
-  for (std::size_t i = 0; i < 1000; ++i) codes.push_back(100 + i * 1000);
+  for (std::size_t at = 100; at + 4 <= 512 * kVideoPayloadSize; at += 1000) codes.push_back(at);
   const auto& many =
       Parse(BuildChunk(StreamWithStartCodes(512 * kVideoPayloadSize, codes), 512), 1);
-  ASSERT_EQ(many.frame_count, StreamBuffer::kMaxFrames);
-  EXPECT_EQ(many.frames[399].start, 100u + 399 * 1000);
-  EXPECT_EQ(many.frames[399].length, 1000u);
-  EXPECT_EQ(loader_.dropped_frames(), 600u);
-  // Exactly 401 start codes: the 401st closes record 399 and is itself dropped.
-  codes.resize(401);
-  const auto& edge =
-      Parse(BuildChunk(StreamWithStartCodes(512 * kVideoPayloadSize, codes), 512), 1);
-  EXPECT_EQ(edge.frame_count, 400u);
-  EXPECT_EQ(loader_.dropped_frames(), 1u);
+  ASSERT_EQ(many.frame_count, codes.size() - 1);
+  EXPECT_EQ(many.frames[1500].start, 100u + 1500 * 1000);
+  EXPECT_EQ(many.frames[1500].length, 1000u);
+
+  // Start codes back to back over the whole chunk: the most a chunk can hold.
+  std::vector<uint8_t> es(512 * kVideoPayloadSize);
+  for (std::size_t at = 0; at < es.size(); at += 4)
+    std::copy(kFrameStartCode.begin(), kFrameStartCode.end(), es.begin() + at);
+  const auto& packed = Parse(BuildChunk(es, 512), 0);
+  EXPECT_EQ(packed.frame_count, StreamBuffer::kMaxFrames - 1);
+  EXPECT_EQ(packed.frames[StreamBuffer::kMaxFrames - 2].length, 4u);
+  EXPECT_EQ(packed.open_frame_start, static_cast<int64_t>(es.size() - 4));
+  EXPECT_EQ(packed.OpenFrameChannel(), 7) << "its header byte lies beyond the chunk";
+}
+
+TEST_F(LoaderTest, OpenFrameAndAudioBeforeAFrame) {
+  const auto& buf =
+      Parse(BuildChunk(StreamWithStartCodes(30'000, {100, 9000, 20'000}, 3), 16, {1, 3, 3, 6}));
+  EXPECT_EQ(buf.open_frame_start, 20'000);
+  EXPECT_EQ(buf.OpenFrameChannel(), 3);
+  EXPECT_TRUE(buf.IsFullFrame(0));
+  EXPECT_FALSE(buf.IsFullFrame(2)) << "the open frame is no record";
+  // Marks at 4088, 12264 (twice) and 24528.
+  EXPECT_EQ(buf.AudioPacketsBefore(buf.frames[0].start), 0u);
+  EXPECT_EQ(buf.AudioPacketsBefore(buf.frames[1].start), 1u);
+  EXPECT_EQ(buf.AudioPacketsBefore(20'000), 3u);
+  EXPECT_EQ(buf.AudioPacketsBefore(30'000), 4u);
+  const auto& none = Parse(BuildChunk({}, 4), 1);
+  EXPECT_EQ(none.open_frame_start, -1);
+  EXPECT_EQ(none.OpenFrameChannel(), 7);
 }
 
 TEST_F(LoaderTest, PartialAndOddSizedChunksParseWholePacketsOnly) {

@@ -126,6 +126,19 @@ TEST_F(AudioOutputTest, OddBlockKeepsLastByteAndExpandsSwappedOrder) {
   EXPECT_EQ(std::vector<int16_t>(s, s + 5), (std::vector<int16_t>{-7936, 7936, 0, 0, 7680}));
 }
 
+TEST_F(AudioOutputTest, BlockInOrderIsExpandedAsGivenAndLeftUnchanged) {
+  audio.SetDeviceCredit(0);
+  const std::vector<uint8_t> block = {0x2A, 0xAA, 0x55, 0xD5, 0x2B};
+  ASSERT_EQ(audio.PlayBlockInOrder(block.data(), block.size()), kAudioOk);
+  ASSERT_EQ(audio.BufferSampleCount(0), 5u);
+  const int16_t* s = audio.BufferSamples(0);
+  EXPECT_EQ(std::vector<int16_t>(s, s + 5), (std::vector<int16_t>{7936, -7936, 0, 0, 7680}));
+  // Queue full: dropped like any block.
+  for (int i = 0; i < 4; ++i) audio.PlayBlockInOrder(block.data(), block.size());
+  EXPECT_EQ(audio.QueuedBuffers(), 4);
+  EXPECT_EQ(owner.full.load(), 1);
+}
+
 TEST_F(AudioOutputTest, BlockLongerThanOneBufferUsesSeveral) {
   audio.SetDeviceCredit(0);
   auto block = Block(9000, 7);

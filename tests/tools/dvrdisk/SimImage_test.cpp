@@ -11,23 +11,11 @@
 
 #include "support/TestSupport.h"
 #include "tools/dvrdisk/DvrDiskTool.h"
+#include "tools/dvrdisk/ToolOutput.h"
 #include "tools/dvrsim/MakeDisk.h"
 
 namespace rd::dvrdisk {
 namespace {
-
-struct Output {
-  int status;
-  QJsonObject json;
-  std::string err;
-};
-
-Output Tool(const std::vector<std::string>& args) {
-  std::ostringstream out, err;
-  const int status = Run(args, out, err);
-  return {status, QJsonDocument::fromJson(QByteArray::fromStdString(out.str())).object(),
-          err.str()};
-}
 
 TEST(SimImageTest, WrappedRingAcrossNewYearIsSearchedInBothSegments) {
   rdtest::TempDir dir;
