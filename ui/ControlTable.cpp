@@ -15,6 +15,7 @@
 #include <QRadioButton>
 #include <QRegularExpression>
 #include <QRegularExpressionValidator>
+#include <QScreen>
 #include <QStyleOptionButton>
 #include <QStylePainter>
 
@@ -421,6 +422,22 @@ QSize BaseUnits(QWidget* window) {
   if (v.isValid()) return v.toSize();
   const DialogUnits du = DialogUnits::Dialog();
   return {du.base_x(), du.base_y()};
+}
+
+void CentreOverParent(QWidget* dialog) {
+  QWidget* parent = dialog->parentWidget() != nullptr ? dialog->parentWidget()->window() : nullptr;
+  QScreen* screen = parent != nullptr ? parent->screen() : dialog->screen();
+  const QRect area = screen != nullptr ? screen->availableGeometry() : QRect();
+  const QPoint centre = parent != nullptr ? parent->frameGeometry().center() : area.center();
+  QRect r(QPoint(0, 0), dialog->size());
+  r.moveCenter(centre);
+  if (area.isValid()) {
+    r.moveRight(std::min(r.right(), area.right()));
+    r.moveBottom(std::min(r.bottom(), area.bottom()));
+    r.moveLeft(std::max(r.left(), area.left()));
+    r.moveTop(std::max(r.top(), area.top()));
+  }
+  dialog->move(r.topLeft());
 }
 
 }  // namespace rd::ui

@@ -172,4 +172,9 @@ void SetLayoutInfo(QWidget* window, QWidget* client_area, const DialogUnits& uni
 QWidget* ClientArea(QWidget* window);
 QSize BaseUnits(QWidget* window);
 
+// Moves a dialog over the centre of its parent's window, kept on the screen,
+// as the toolkit would only when it is shown: its place is known before it is
+// shown (the RD_UI_LOG window line then gives the real one).
+void CentreOverParent(QWidget* dialog);
+
 }  // namespace rd::ui

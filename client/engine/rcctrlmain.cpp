@@ -263,6 +263,7 @@ void RcCtrlMain::Connect(const std::string& ip, const uint8_t password[6]) {
     std::lock_guard lock(queued_mu_);
     queued_pair_.reset();
     queued_audio_flags_.reset();
+    audio_before_status_.reset();
   }
   filter_changes_pending_.store(0);
   auto session = std::make_unique<RdcpSession>();
@@ -588,6 +589,12 @@ void RcCtrlMain::OnRdcpReply(int type, int error) {
     case rdcp::kStatusReply: {
       int standard = 0;
       uint8_t mode = 0, audio = 0;
+      std::optional<bool> audio_choice;
+      {
+        std::lock_guard lock(queued_mu_);
+        audio_choice = std::exchange(audio_before_status_, std::nullopt);
+      }
+      if (audio_choice) SetAudioEnabled(*audio_choice);
       WithSession([&](RdcpSession& s) {
         standard = s.VideoStandard();
         mode = s.DvrMode();
@@ -974,6 +981,14 @@ void RcCtrlMain::SetChannelFilter(const ChannelDisplayState* wanted, const uint8
 
 void RcCtrlMain::SetAudioEnabled(bool on) {
   WithSession([&](RdcpSession& s) {
+    // Before the first status the stream filter is unknown: a filter built
+    // on the empty cache would switch the DVR to its quad picture. The
+    // choice waits for the status reply and is sent on its filter.
+    if (!s.StatusValid()) {
+      std::lock_guard lock(queued_mu_);
+      audio_before_status_ = on;
+      return;
+    }
     uint8_t interval, current;
     BaseStreamPair(s, &interval, &current);
     uint8_t f =

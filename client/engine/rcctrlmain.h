@@ -416,6 +416,7 @@ class RcCtrlMain : public EngineEvents, public AudioOwner {
   std::mutex queued_mu_;
   std::optional<std::pair<uint8_t, uint8_t>> queued_pair_;
   std::optional<uint8_t> queued_audio_flags_;
+  std::optional<bool> audio_before_status_;  // SetAudioEnabled before the first status
 
   // --- avi_audio_mu_: the AVI writer's audio side (stream / player threads)
   std::mutex avi_audio_mu_;

@@ -34,6 +34,7 @@ RcDlgConMgr::RcDlgConMgr(QWidget* parent, const ConfigFile& file) : QDialog(pare
   setFixedSize(du.Size(kWidth, kHeight));
   controls_.Build(this, kControls, du);
   ui::SetLayoutInfo(this, this, du);
+  ui::CentreOverParent(this);
   controls_.Get<QLineEdit>(conmgr::kPassword)->setAccessibleName(QStringLiteral("Password"));
   controls_.Ip(conmgr::kAddress)->setAccessibleName(QStringLiteral("DVR IP"));
   // The title picture centred over the dialog.

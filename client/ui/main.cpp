@@ -1,5 +1,7 @@
+#include "client/ui/ClientDialogsImpl.h"
 #include "client/ui/rdclient.h"
 
 int main(int argc, char** argv) {
-  return rd::client::RdclientApp::Run(argc, argv);
+  rd::client::ClientDialogsImpl dialogs;
+  return rd::client::RdclientApp::Run(argc, argv, &dialogs);
 }

@@ -19,17 +19,22 @@ DvrMgrSource ReadDvrMgrSource(const RcCtrlMain& main) {
   s.audio_available = d.audio_available;
   s.audio_recording = (d.audio_flags & 0x01) != 0;
   s.speaker_muted = (d.audio_flags & 0x02) != 0;
-  for (int i = 0; i < 2; ++i) {
-    if (d.disk_installed[i] == 0) continue;  // a disk that is not there reports 0s
-    DiskInfo& disk = s.disks[static_cast<std::size_t>(i)];
-    disk.installed = d.disk_installed[i];
-    disk.overwriting = d.disk_overwriting[i];
-    disk.capacity_mb = d.disk_capacity[i] >> 8;  // bits 31..8 hold the megabytes
-    disk.used_mb = d.disk_used[i] >> 8;
-  }
+  s.disks = ReadDisks(main);
   main.GetDvrTime(&s.time);
   state.schedule.Unpack(s.schedule.data());
   return s;
+}
+
+std::array<DiskInfo, 2> ReadDisks(const RcCtrlMain& main) {
+  std::array<DiskInfo, 2> disks{};
+  for (int i = 0; i < 2; ++i) {
+    DiskInfo& d = disks[static_cast<std::size_t>(i)];
+    d.installed = main.DiskInstalled(i);
+    d.capacity_mb = main.DiskCapacityMb(i);
+    d.used_mb = main.DiskUsedMb(i);
+    d.overwriting = main.DiskOverwriting(i);
+  }
+  return disks;
 }
 
 std::vector<EventRecord> ReadEventList(const RcCtrlMain& main) {

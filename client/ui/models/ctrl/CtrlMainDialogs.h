@@ -2,6 +2,7 @@
 // The dialog models' link to the control main: the requests go to RcCtrlMain's
 // operations, and the dialogs' inputs are read through its getters.
 
+#include <array>
 #include <vector>
 
 #include "client/engine/rcctrlmain.h"
@@ -40,6 +41,10 @@ class CtrlMainRequestSink : public DvrRequestSink {
 // The DVR management dialog's input from the session cache; "not connected"
 // without a connected session or before the DVR's settings have arrived.
 DvrMgrSource ReadDvrMgrSource(const RcCtrlMain& main);
+
+// The master and slave disks from the session cache (all 0 for a disk that
+// is not installed, or without a session).
+std::array<DiskInfo, 2> ReadDisks(const RcCtrlMain& main);
 
 // The recorded-event list, newest first; empty until the list is complete.
 std::vector<EventRecord> ReadEventList(const RcCtrlMain& main);

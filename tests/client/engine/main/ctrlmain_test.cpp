@@ -16,6 +16,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <deque>
+#include <fstream>
 #include <functional>
 #include <mutex>
 #include <thread>
@@ -523,6 +524,37 @@ TEST_F(CtrlMainTest, AudioStateAtSessionOpenCountsAQueuedMute) {
   window.on_post = nullptr;
 }
 
+// A mute asked for before the DVR's first status (the window mutes every new
+// stream when it starts connecting) cannot build on a filter nobody knows:
+// it is sent once the status is in, on the DVR's per-channel filter, and the
+// DVR never gets a filter that switches it to its quad picture.
+TEST_F(CtrlMainTest, MuteBeforeTheFirstStatusKeepsTheDvrsFilter) {
+  StartSim();
+  Make();
+  window.on_post = [this](uint32_t m) {
+    if (m == rcmsg::kCtrlConnectResult) main->SetAudioEnabled(false);
+  };
+  main->Connect("127.0.0.1", kPassword);
+  ASSERT_TRUE(rdtest::WaitFor(
+      [&] {
+        return dvr->status().stream_filter ==
+               (stream_filter::kPerChannel | stream_filter::kAudioExcluded);
+      },
+      std::chrono::seconds(10)))
+      << "filter " << int(dvr->status().stream_filter);
+  window.on_post = nullptr;
+  std::ifstream log(dir / "sim.log");
+  for (std::string line; std::getline(log, line);)
+    if (line.find(" RX 41 ") != std::string::npos) {
+      const uint8_t filter =
+          static_cast<uint8_t>(std::stoi(line.substr(line.size() - 2), nullptr, 16));
+      EXPECT_NE(filter & stream_filter::kPerChannel, 0) << line;
+    }
+  EXPECT_TRUE(rdtest::WaitFor([&] { return window.HasMsg(rcmsg::kAudioState); }));
+  EXPECT_TRUE(window.Has(rcmsg::kAudioState, 0)) << "muted, as asked";
+  TearDownConnections();
+}
+
 // A server on a free loopback port that accepts one connection and resets it
 // (SO_LINGER 0), so the client's next read fails with ECONNRESET.
 class ResetServer {
@@ -608,6 +640,38 @@ TEST_F(CtrlMainTest, SessionEndMessageIsBroadcastWithoutEvent) {
       EXPECT_EQ(m.w, uintptr_t{rcevent::kStreamClosed});
     }
   }
+  TearDownConnections();
+}
+
+// The management dialog's Update changing audio recording and the speaker:
+// two requests queued before the first is acknowledged. The second carries
+// both changes, so the DVR ends with both.
+TEST_F(CtrlMainTest, AudioFlagChangesInARowBuildOnEachOther) {
+  StartSim();
+  Make();
+  main->Connect("127.0.0.1", kPassword);
+  ASSERT_TRUE(
+      rdtest::WaitFor([&] { return main->ConnectionState() == 3; }, std::chrono::seconds(10)));
+  ASSERT_EQ(dvr->settings().audio_flags, 1) << "recording on, speaker on";
+  main->SetAudioRecording(false);
+  main->SetSpeakerMute(true);
+  ASSERT_TRUE(
+      rdtest::WaitFor([&] { return dvr->settings().audio_flags == 2; }, std::chrono::seconds(10)))
+      << "flags " << int(dvr->settings().audio_flags);
+  std::vector<std::string> payloads;
+  std::ifstream log(dir / "sim.log");
+  for (std::string line; std::getline(log, line);)
+    if (line.find(" RX 45 ") != std::string::npos)
+      payloads.push_back(line.substr(line.rfind(' ') + 1));
+  EXPECT_EQ(payloads, (std::vector<std::string>{"00", "02"}));
+  ASSERT_TRUE(rdtest::WaitFor([&] { return main->SpeakerMuted() == 1; }));
+  EXPECT_EQ(main->AudioRecordingEnabled(), 0);
+
+  // Fresh settings from the DVR are the base again.
+  main->RefreshSettings();
+  ASSERT_TRUE(rdtest::WaitFor([&] { return window.HasMsg(rcmsg::kSettingsRefreshed); }));
+  main->SetAudioRecording(true);
+  ASSERT_TRUE(rdtest::WaitFor([&] { return dvr->settings().audio_flags == 3; }));
   TearDownConnections();
 }
 

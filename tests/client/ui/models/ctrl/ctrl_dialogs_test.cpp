@@ -105,6 +105,14 @@ TEST_F(CtrlDialogsTest, ManagementDialogShowsTheDvrAndSendsOnlyTheQuality) {
     EXPECT_EQ(c.at(dvrmgr_id::kInput[ch]).checked(), (dvr.input_mask & (8 >> ch)) != 0) << ch;
   const DvrTime t = sim_->time();
   EXPECT_EQ(c.at(dvrmgr_id::kYear).selected, t.year);
+  // The disk in megabytes (the record keeps them above a low byte), no slave.
+  const std::array<DiskInfo, 2> disks = ReadDisks(*main_);
+  EXPECT_EQ(disks[0].installed, 1);
+  EXPECT_EQ(disks[0].capacity_mb, dvr.disk_capacity[0] >> 8);
+  EXPECT_GT(disks[0].capacity_mb, 50u);
+  EXPECT_EQ(disks[1], DiskInfo{});
+  EXPECT_EQ(c.at(dvrmgr_id::kDiskText).text, "1 HDD, 0 GBytes");
+  EXPECT_TRUE(c.at(dvrmgr_id::kHddInfo).enabled);
 
   // The stream's first picture makes the client choose its channels (41);
   // after that the connection is quiet.
