@@ -28,6 +28,20 @@ std::string FormatDiskTime(const RecTime& time);
 // start year byte is 0: "YY/MM/DD  hh:mm:ss - YY/MM/DD  hh:mm:ss  TIME|ALARM".
 std::optional<std::string> FormatEventLine(const uint8_t* record);
 
+// One recorded event: its line and its own start and end times, so that a
+// caller can take the times from the record rather than from the text (whose
+// columns shift when a damaged byte prints with more than two digits).
+struct DiskEvent {
+  std::string line;
+  RecTime start;
+  RecTime end;
+  bool timer = false;  // "TIME"; otherwise "ALARM"
+};
+
+// The event of one record (32 bytes, disk order), or nothing when its start
+// year byte is 0.
+std::optional<DiskEvent> ReadEventRecord(const uint8_t* record);
+
 // One bisection segment: the probe starts at start_probe with step `step`;
 // probes are kept within [low, high], the recorded packets of the segment.
 struct SearchSegment {
@@ -71,6 +85,8 @@ class RecordingIndex {
   // The event lines in record order; empty when the disk holds no data.
   // Nothing when an event sector cannot be read.
   std::optional<std::vector<std::string>> ListEvents();
+  // The same, each with its times.
+  std::optional<std::vector<DiskEvent>> ListEventRecords();
 
   // Bisection for the packet within one second of `target`. True with the
   // byte offset of that packet in *position; false leaves *position alone.
