@@ -16,4 +16,13 @@ QString QtFileChooser::SaveFileName(QWidget* parent, const QString& filter, cons
   return dialog.selectedFiles().front();
 }
 
+QString FileChooser::OpenFileName(QWidget* parent, const QString& filter) {
+  QFileDialog dialog(parent, QString(), QString(), filter);
+  dialog.setAcceptMode(QFileDialog::AcceptOpen);
+  dialog.setFileMode(QFileDialog::ExistingFile);
+  dialog.setOption(QFileDialog::DontUseNativeDialog);
+  if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return {};
+  return dialog.selectedFiles().front();
+}
+
 }  // namespace rd::ui

@@ -1,6 +1,7 @@
 #pragma once
-// The save-file question of the windows ("Save as AVI", "Capture"), behind an
-// interface so that tests can answer it.
+// The save-file question of the windows ("Save as AVI", "Capture") and the
+// open-file question (a disk image), behind an interface so that tests can
+// answer them.
 
 #include <QString>
 #include <QWidget>
@@ -15,6 +16,10 @@ class FileChooser {
   // name the field shows at first.
   virtual QString SaveFileName(QWidget* parent, const QString& filter, const QString& suffix,
                                const QString& preset) = 0;
+  // An existing file to open, or an empty string when the user cancels.
+  // `filter` like "Disk images (*.img *.dd);;All files (*)". The toolkit's
+  // dialog unless overridden.
+  virtual QString OpenFileName(QWidget* parent, const QString& filter);
 };
 
 // The file dialog of the toolkit (its own, not the desktop's, so it looks the

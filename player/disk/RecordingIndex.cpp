@@ -36,6 +36,23 @@ uint32_t TimeToSeconds(const RecTime& time) {
   return static_cast<uint32_t>(Seconds64(time));
 }
 
+std::optional<RecTime> ParseSearchTime(const std::string& text) {
+  int v[6];
+  char tail = 0;
+  if (std::sscanf(text.c_str(), " %d/%d/%d %d:%d:%d %c", &v[0], &v[1], &v[2], &v[3], &v[4], &v[5],
+                  &tail) != 6) {
+    return std::nullopt;
+  }
+  const int low[6] = {0, 1, 1, 0, 0, 0};
+  const int high[6] = {99, 12, 31, 23, 59, 59};
+  for (int i = 0; i < 6; ++i) {
+    if (v[i] < low[i] || v[i] > high[i]) return std::nullopt;
+  }
+  return RecTime{static_cast<uint8_t>(v[0]), static_cast<uint8_t>(v[1]),
+                 static_cast<uint8_t>(v[2]), static_cast<uint8_t>(v[3]),
+                 static_cast<uint8_t>(v[4]), static_cast<uint8_t>(v[5])};
+}
+
 std::string FormatDiskTime(const RecTime& t) {
   char text[48];
   std::snprintf(text, sizeof text, "%02d/%02d/%02d  %02d:%02d:%02d", t.year, t.month, t.day, t.hour,

@@ -21,6 +21,11 @@ namespace rd {
 // Seconds from 1970-01-01 00:00:00 to 20YY-MM-DD hh:mm:ss (no time zone).
 uint32_t TimeToSeconds(const RecTime& time);
 
+// "YY/MM/DD hh:mm:ss" (blanks between date and time free), with the ranges of
+// the search dialog: year 0-99, month 1-12, day 1-31, hour 0-23, minute and
+// second 0-59. Nothing for other text.
+std::optional<RecTime> ParseSearchTime(const std::string& text);
+
 // "%02d/%02d/%02d  %02d:%02d:%02d" (year, month, day, hour, minute, second).
 std::string FormatDiskTime(const RecTime& time);
 
