@@ -54,7 +54,14 @@ ClipResult ExportClip(const ClipJob& job,
   // (partial frames build on their own camera's picture).
   FrameWalker walker(job.opener);
   if (!walker.decoders().ok()) return fail(Outcome::kNoDecoder, "the decoder cannot be opened");
-  if (!walker.Start(job.device_path, job.ring, job.start_position))
+  // Ring offsets from the oldest recorded byte: what lies before the start.
+  const uint64_t area = std::max<uint64_t>(job.ring.area_bytes(), 1);
+  const uint64_t oldest = job.ring.first_position();
+  const auto offset = [&](uint64_t p) { return (p % area + area - oldest) % area; };
+  const uint64_t start_offset = offset(job.start_position);
+  const uint64_t lead = std::min(job.lead_in_bytes - job.lead_in_bytes % kPacketSize, start_offset);
+  const uint64_t walk_from = (job.start_position % area + area - lead) % area;
+  if (!walker.Start(job.device_path, job.ring, walk_from))
     return fail(Outcome::kOpenFailed, walker.error());
 
   AviWriter avi;
@@ -91,10 +98,11 @@ ClipResult ExportClip(const ClipJob& job,
       audio_used = 0;
     }
     const int64_t t = TimeToSeconds(f.time);
-    if (to_seconds >= 0 && t > to_seconds) break;
+    const bool lead_in = offset(f.packet_position) < start_offset;
+    if (to_seconds >= 0 && t > to_seconds && !lead_in) break;
     const StreamBuffer& buf = *f.buffer;
     if (f.audio && audio_used < buf.audio_packet_count) {
-      if (job.avi_file &&
+      if (job.avi_file && !lead_in &&
           avi.AddAudio(buf.audio.data() + std::size_t{audio_used} * kAudioPayloadSize,
                        kAudioPayloadSize) == kAviOk) {
         ++result.audio_packets;
@@ -109,7 +117,16 @@ ClipResult ExportClip(const ClipJob& job,
     }
     const bool half = job.avi_file && all && code != kQuadCode;
     const auto r = walker.decoders().Apply(f.bytes, f.length, false, output.data(), half);
-    if (r.outcome != DecoderBank::Outcome::kDecoded || r.status != mjpeg::kStatusTrueColour) {
+    const bool decoded =
+        r.outcome == DecoderBank::Outcome::kDecoded && r.status == mjpeg::kStatusTrueColour;
+    if (lead_in) {
+      // Before the start: the picture is kept (a quadrant of all channels)
+      // but not written.
+      if (decoded && job.avi_file && all && half)
+        CopyQuadrant(output.data(), code, composite.data());
+      continue;
+    }
+    if (!decoded) {
       ++result.skipped;
       continue;
     }

@@ -26,7 +26,11 @@ namespace rd {
 struct ClipJob {
   std::string device_path;
   RecordingRing ring;
-  uint64_t start_position = 0;          // byte offset of the first packet to walk from
+  uint64_t start_position = 0;  // byte offset of the first packet to walk from
+  // With a lead-in, the walk begins up to this many bytes before the start
+  // position (within the recording), so that every channel has met a full
+  // frame when the start is reached; frames before it are decoded, not written.
+  uint64_t lead_in_bytes = 0;
   std::optional<RecTime> to;            // stop after the frames of this second
   std::optional<uint64_t> max_frames;   // or after this many pictures
   int channel = 5;                      // 1-4, or 5 for all

@@ -185,6 +185,7 @@ void RdplayerDlg::ExportClip() {
       RecordingRing(disk.area_sectors * kSectorSize,
                     uint64_t{disk.span.status.next_packet} * kPacketSize, disk.span.status.wrapped);
   job.start_position = from.packet_position;
+  job.lead_in_bytes = kChunkBytes;  // so the clip begins at the marked frame
   job.to = to.time;
   job.channel = engine_->selected_channel();
   job.avi_file = path.toStdString();
