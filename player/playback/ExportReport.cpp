@@ -1,9 +1,6 @@
 #include "player/playback/ExportReport.h"
 
-extern "C" {
-#include <libavutil/mem.h>
-#include <libavutil/sha.h>
-}
+#include <openssl/evp.h>
 
 #include <time.h>
 
@@ -18,14 +15,19 @@ namespace rd {
 namespace {
 
 struct ShaFree {
-  void operator()(AVSHA* p) const { av_free(p); }
+  void operator()(EVP_MD_CTX* p) const { EVP_MD_CTX_free(p); }
 };
-using ShaContext = std::unique_ptr<AVSHA, ShaFree>;
+using ShaContext = std::unique_ptr<EVP_MD_CTX, ShaFree>;
 
 ShaContext NewSha256() {
-  ShaContext ctx(av_sha_alloc());
-  if (ctx) av_sha_init(ctx.get(), 256);
+  ShaContext ctx(EVP_MD_CTX_new());
+  if (ctx && EVP_DigestInit_ex(ctx.get(), EVP_sha256(), nullptr) != 1) ctx.reset();
   return ctx;
+}
+
+bool Finish(EVP_MD_CTX* ctx, Sha256Digest* digest) {
+  unsigned int length = 0;
+  return EVP_DigestFinal_ex(ctx, digest->data(), &length) == 1 && length == digest->size();
 }
 
 std::string Now() {
@@ -47,8 +49,7 @@ Sha256Digest Sha256(const void* data, std::size_t size) {
   Sha256Digest digest{};
   ShaContext ctx = NewSha256();
   if (!ctx) return digest;
-  av_sha_update(ctx.get(), static_cast<const uint8_t*>(data), size);
-  av_sha_final(ctx.get(), digest.data());
+  if (EVP_DigestUpdate(ctx.get(), data, size) != 1 || !Finish(ctx.get(), &digest)) digest = {};
   return digest;
 }
 
@@ -64,16 +65,16 @@ std::optional<Sha256Digest> Sha256OfFile(const std::string& path) {
   bool ok = true;
   for (;;) {
     const std::size_t n = std::fread(buffer.data(), 1, buffer.size(), f);
-    if (n > 0) av_sha_update(ctx.get(), buffer.data(), n);
+    if (n > 0 && EVP_DigestUpdate(ctx.get(), buffer.data(), n) != 1) ok = false;
     if (n < buffer.size()) {
-      ok = std::ferror(f) == 0;
+      ok = ok && std::ferror(f) == 0;
       break;
     }
   }
   std::fclose(f);
   if (!ok) return std::nullopt;
   Sha256Digest digest{};
-  av_sha_final(ctx.get(), digest.data());
+  if (!Finish(ctx.get(), &digest)) return std::nullopt;
   return digest;
 }
 

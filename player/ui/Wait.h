@@ -6,6 +6,7 @@
 
 #include <QDialog>
 
+#include <atomic>
 #include <functional>
 
 class QLabel;
@@ -23,7 +24,8 @@ class WaitDialog : public QDialog {
                        WaitDialog** shown = nullptr);
 
   int step() const { return step_; }
-  int steps_shown() const { return steps_shown_; }
+  // Animation steps shown so far (readable from any thread).
+  int steps_shown() const { return steps_shown_.load(); }
   QLabel* PictureLabel() const { return picture_; }
 
  protected:
@@ -34,7 +36,7 @@ class WaitDialog : public QDialog {
 
   QLabel* picture_ = nullptr;
   int step_ = 0;
-  int steps_shown_ = 0;
+  std::atomic<int> steps_shown_{0};
 };
 
 }  // namespace rd::player
