@@ -1,6 +1,7 @@
 #pragma once
 // The file questions of the windows ("Save as AVI", "Capture", the local
-// recording to play), behind an interface so that tests can answer them.
+// recording to play, a disk image to open), behind an interface so that tests
+// can answer them.
 
 #include <QString>
 #include <QWidget>

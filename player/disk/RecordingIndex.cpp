@@ -36,6 +36,23 @@ uint32_t TimeToSeconds(const RecTime& time) {
   return static_cast<uint32_t>(Seconds64(time));
 }
 
+std::optional<RecTime> ParseSearchTime(const std::string& text) {
+  int v[6];
+  char tail = 0;
+  if (std::sscanf(text.c_str(), " %d/%d/%d %d:%d:%d %c", &v[0], &v[1], &v[2], &v[3], &v[4], &v[5],
+                  &tail) != 6) {
+    return std::nullopt;
+  }
+  const int low[6] = {0, 1, 1, 0, 0, 0};
+  const int high[6] = {99, 12, 31, 23, 59, 59};
+  for (int i = 0; i < 6; ++i) {
+    if (v[i] < low[i] || v[i] > high[i]) return std::nullopt;
+  }
+  return RecTime{static_cast<uint8_t>(v[0]), static_cast<uint8_t>(v[1]),
+                 static_cast<uint8_t>(v[2]), static_cast<uint8_t>(v[3]),
+                 static_cast<uint8_t>(v[4]), static_cast<uint8_t>(v[5])};
+}
+
 std::string FormatDiskTime(const RecTime& t) {
   char text[48];
   std::snprintf(text, sizeof text, "%02d/%02d/%02d  %02d:%02d:%02d", t.year, t.month, t.day, t.hour,
@@ -43,16 +60,24 @@ std::string FormatDiskTime(const RecTime& t) {
   return text;
 }
 
-std::optional<std::string> FormatEventLine(const uint8_t* record) {
+std::optional<DiskEvent> ReadEventRecord(const uint8_t* record) {
   if (record[kEventStartOffset + kEvYear] == 0) return std::nullopt;
-  const RecTime start = EventTime(record, kEventStartOffset);
-  const RecTime end = EventTime(record, kEventEndOffset);
-  std::string line = FormatDiskTime(start);
-  line += " - ";
-  line += FormatDiskTime(end);
-  line += "  ";
-  line += record[kEventTypeOffset] == kEventTypeTimer ? "TIME" : "ALARM";
-  return line;
+  DiskEvent e;
+  e.start = EventTime(record, kEventStartOffset);
+  e.end = EventTime(record, kEventEndOffset);
+  e.timer = record[kEventTypeOffset] == kEventTypeTimer;
+  e.line = FormatDiskTime(e.start);
+  e.line += " - ";
+  e.line += FormatDiskTime(e.end);
+  e.line += "  ";
+  e.line += e.timer ? "TIME" : "ALARM";
+  return e;
+}
+
+std::optional<std::string> FormatEventLine(const uint8_t* record) {
+  auto e = ReadEventRecord(record);
+  if (!e) return std::nullopt;
+  return std::move(e->line);
 }
 
 RecordingIndex::RecordingIndex(DvrDisk& disk, uint64_t marker, uint64_t area_sectors)
@@ -118,16 +143,25 @@ SpanResult RecordingIndex::ReadSpan(RecordingSpan* span) {
   return SpanResult::kOk;
 }
 
-std::optional<std::vector<std::string>> RecordingIndex::ListEvents() {
+std::optional<std::vector<DiskEvent>> RecordingIndex::ListEventRecords() {
   if (marker_ < kEventSectorsBelowMarker) return std::nullopt;
   const uint8_t* sectors =
       disk_.ReadIndexSectors(FirstEventSector(marker_), static_cast<uint32_t>(kEventSectorCount));
   if (!sectors) return std::nullopt;
-  std::vector<std::string> lines;
-  if (sectors[kDataFlagOffset] == 0) return lines;
+  std::vector<DiskEvent> events;
+  if (sectors[kDataFlagOffset] == 0) return events;
   for (std::size_t r = 0; r < kEventRecordCount; ++r) {
-    if (auto line = FormatEventLine(sectors + r * kDiskEventRecordSize)) lines.push_back(*line);
+    if (auto e = ReadEventRecord(sectors + r * kDiskEventRecordSize)) events.push_back(*e);
   }
+  return events;
+}
+
+std::optional<std::vector<std::string>> RecordingIndex::ListEvents() {
+  auto events = ListEventRecords();
+  if (!events) return std::nullopt;
+  std::vector<std::string> lines;
+  lines.reserve(events->size());
+  for (DiskEvent& e : *events) lines.push_back(std::move(e.line));
   return lines;
 }
 

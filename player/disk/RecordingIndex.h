@@ -21,12 +21,31 @@ namespace rd {
 // Seconds from 1970-01-01 00:00:00 to 20YY-MM-DD hh:mm:ss (no time zone).
 uint32_t TimeToSeconds(const RecTime& time);
 
+// "YY/MM/DD hh:mm:ss" (blanks between date and time free), with the ranges of
+// the search dialog: year 0-99, month 1-12, day 1-31, hour 0-23, minute and
+// second 0-59. Nothing for other text.
+std::optional<RecTime> ParseSearchTime(const std::string& text);
+
 // "%02d/%02d/%02d  %02d:%02d:%02d" (year, month, day, hour, minute, second).
 std::string FormatDiskTime(const RecTime& time);
 
 // The line of one event record (32 bytes, disk order), or nothing when its
 // start year byte is 0: "YY/MM/DD  hh:mm:ss - YY/MM/DD  hh:mm:ss  TIME|ALARM".
 std::optional<std::string> FormatEventLine(const uint8_t* record);
+
+// One recorded event: its line and its own start and end times, so that a
+// caller can take the times from the record rather than from the text (whose
+// columns shift when a damaged byte prints with more than two digits).
+struct DiskEvent {
+  std::string line;
+  RecTime start;
+  RecTime end;
+  bool timer = false;  // "TIME"; otherwise "ALARM"
+};
+
+// The event of one record (32 bytes, disk order), or nothing when its start
+// year byte is 0.
+std::optional<DiskEvent> ReadEventRecord(const uint8_t* record);
 
 // One bisection segment: the probe starts at start_probe with step `step`;
 // probes are kept within [low, high], the recorded packets of the segment.
@@ -71,6 +90,8 @@ class RecordingIndex {
   // The event lines in record order; empty when the disk holds no data.
   // Nothing when an event sector cannot be read.
   std::optional<std::vector<std::string>> ListEvents();
+  // The same, each with its times.
+  std::optional<std::vector<DiskEvent>> ListEventRecords();
 
   // Bisection for the packet within one second of `target`. True with the
   // byte offset of that packet in *position; false leaves *position alone.

@@ -38,6 +38,10 @@ uint8_t StreamBuffer::OpenFrameChannel() const {
   return FrameHeaderByte::Parse(mjpeg[at]).channel;
 }
 
+uint32_t StreamBuffer::PacketOf(uint32_t at) const {
+  return video_packets[std::min<std::size_t>(at / kVideoPayloadSize, kChunkPackets - 1)];
+}
+
 uint32_t StreamBuffer::AudioPacketsBefore(uint32_t at) const {
   const uint32_t marks = std::min<uint32_t>(audio_packet_count, kMaxAudioMarks);
   return static_cast<uint32_t>(
@@ -93,6 +97,7 @@ void ChunkLoader::ParseChunk(const uint8_t* chunk, std::size_t size, int fill) {
       audio_present = true;
       since_audio = 0;
     } else {
+      buf.video_packets[v] = static_cast<uint16_t>(i);
       packet_times_[v] = RecTime::FromHeader(packet);
       packet_rates_[v] = packet[6];
       ++v;

@@ -72,6 +72,9 @@ struct StreamBuffer {
   FrameRecords frames;
   std::array<uint32_t, kMaxAudioMarks> audio_marks{};
   uint32_t frames_per_audio_packet = 0;
+  // Packet of the chunk holding each video packet's payload, by video
+  // ordinal (the MJPEG offset / payload size): where a frame lies on the disk.
+  std::array<uint16_t, kChunkPackets> video_packets{};
   // MJPEG offset of the frame the index left open (its end lies in the next
   // chunk), or -1 when the chunk had no start code.
   int64_t open_frame_start = -1;
@@ -84,6 +87,8 @@ struct StreamBuffer {
   // Channel code of the open frame, 7 when there is none or its header byte
   // lies beyond the chunk.
   uint8_t OpenFrameChannel() const;
+  // Packet of the chunk (0..511) holding the MJPEG byte at `at`.
+  uint32_t PacketOf(uint32_t at) const;
   // Audio packets of the chunk interleaved before the MJPEG offset `at`.
   uint32_t AudioPacketsBefore(uint32_t at) const;
 };

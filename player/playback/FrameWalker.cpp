@@ -3,21 +3,6 @@
 #include <algorithm>
 
 namespace rd {
-namespace {
-
-// Packet index in the chunk of video packet `ordinal` (audio packets counted).
-std::size_t PacketOfVideoOrdinal(const uint8_t* chunk, std::size_t packets, std::size_t ordinal) {
-  std::size_t v = 0;
-  for (std::size_t i = 0; i < packets; ++i) {
-    if (ClassifyPacket(chunk + i * kPacketSize) == PacketKind::kVideo) {
-      if (v == ordinal) return i;
-      ++v;
-    }
-  }
-  return packets;
-}
-
-}  // namespace
 
 FrameWalker::FrameWalker(DeviceOpener opener) : loader_(std::move(opener)), chunk_(kChunkBytes) {}
 
@@ -52,8 +37,7 @@ bool FrameWalker::LoadNext() {
     // cut by the chunk boundary is the first of the next chunk.
     const std::size_t packets = (current_.bytes + tail_.bytes) / kPacketSize;
     if (next_ && packets == kChunkPackets && buf.open_frame_start >= 0) {
-      const auto ordinal = static_cast<std::size_t>(buf.open_frame_start) / kVideoPayloadSize;
-      const std::size_t at = PacketOfVideoOrdinal(chunk_.data(), packets, ordinal);
+      const std::size_t at = buf.PacketOf(static_cast<uint32_t>(buf.open_frame_start));
       if (at > 0 && at < packets) next_ = static_cast<int64_t>(PositionOfPacket(at));
     } else if (buf.open_frame_start >= 0) {
       // The frame left open is not read again (the end of the recording).
@@ -107,6 +91,7 @@ bool FrameWalker::Next(Frame* frame) {
   frame->index = index_;
   frame->chunk_position = current_.start;
   frame->chunk_number = chunks_;
+  frame->packet_position = PositionOfPacket(buf.PacketOf(r.start));
   frame->bytes = buf.mjpeg.data() + r.start;
   frame->length = r.length;
   frame->time = r.time;

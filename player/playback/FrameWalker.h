@@ -28,9 +28,10 @@ class FrameWalker {
  public:
   struct Frame {
     const StreamBuffer* buffer = nullptr;
-    uint32_t index = 0;           // record in the buffer
-    uint64_t chunk_position = 0;  // where the chunk holding it was read
-    uint64_t chunk_number = 0;    // 1 for the first chunk of the walk, then on
+    uint32_t index = 0;            // record in the buffer
+    uint64_t chunk_position = 0;   // where the chunk holding it was read
+    uint64_t chunk_number = 0;     // 1 for the first chunk of the walk, then on
+    uint64_t packet_position = 0;  // byte offset of the packet holding its start code
     const uint8_t* bytes = nullptr;
     uint32_t length = 0;
     RecTime time;

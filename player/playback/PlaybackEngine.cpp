@@ -737,6 +737,8 @@ void PlaybackEngine::PlayBuffer(std::unique_lock<std::mutex>& lock, int b, uint6
           shown = as_quadrant ? TraceEntry::Shown::kQuadrant : TraceEntry::Shown::kFull;
           const bool changed = !drawn_time_ || !(*drawn_time_ == f.time);
           drawn_time_ = f.time;
+          drawn_packet_ = info.range.start + uint64_t{buf.PacketOf(f.start)} * kPacketSize;
+          ++drawn_count_;
           if (changed && options_.view) {
             lock.unlock();
             options_.view->ShowTime(f.time.Format());
@@ -1002,6 +1004,11 @@ bool PlaybackEngine::hold() const {
 PlaybackEngine::Stats PlaybackEngine::stats() const {
   std::lock_guard lock(mu_);
   return stats_;
+}
+std::optional<PlaybackEngine::DrawnFrame> PlaybackEngine::last_drawn() const {
+  std::lock_guard lock(mu_);
+  if (!drawn_time_) return std::nullopt;
+  return DrawnFrame{*drawn_time_, drawn_packet_, drawn_count_};
 }
 uint32_t PlaybackEngine::frame_interval_us() const {
   std::lock_guard lock(mu_);

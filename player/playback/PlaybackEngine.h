@@ -189,6 +189,15 @@ class PlaybackEngine {
   };
   Stats stats() const;
 
+  // The frame drawn last: its recorded time, the byte offset in the area of
+  // the packet holding its start code, and the frames drawn since set-up.
+  struct DrawnFrame {
+    RecTime time;
+    uint64_t packet_position = 0;
+    uint64_t count = 0;
+  };
+  std::optional<DrawnFrame> last_drawn() const;
+
   // The frame interval of audio-paced play in the buffer being played (us).
   uint32_t frame_interval_us() const;
   // When the image thread waits for the clock (pacing, or the retry of a
@@ -325,6 +334,8 @@ class PlaybackEngine {
   std::optional<LastWalk> last_walk_;
   std::optional<RecTime> current_time_;  // of the frame the image thread is at
   std::optional<RecTime> drawn_time_;    // of the last frame drawn
+  uint64_t drawn_packet_ = 0;            // and where it lies
+  uint64_t drawn_count_ = 0;
   uint32_t frame_interval_us_ = 0;
   PlaybackClock::Micros last_tick_{0};  // image thread: when the last frame's time began
   std::optional<PlaybackClock::Micros> clock_deadline_;

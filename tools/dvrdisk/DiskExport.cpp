@@ -1,182 +1,91 @@
 #include "tools/dvrdisk/DiskExport.h"
 
-#include <algorithm>
-#include <array>
-#include <cstdio>
-#include <cstring>
-#include <filesystem>
 #include <ostream>
-#include <vector>
 
 #include "player/disk/RecordingIndex.h"
-#include "player/playback/FrameWalker.h"
-#include "shared/avi/AviWriter.h"
-#include "shared/mjpeg/MjpegDecoder.h"
-#include "shared/still/BmpFile.h"
+#include "player/playback/ClipExport.h"
+#include "player/playback/ExportReport.h"
+#include "rd/Version.h"
 #include "tools/dvrdisk/DvrDiskTool.h"
 
 namespace rd::dvrdisk {
-
 namespace {
 
-// The player's picture: 640 x 436, 24-bit, bottom-up rows of 1920 bytes.
-constexpr int kWidth = 640;
-constexpr int kHeight = 436;
-constexpr std::size_t kPitch = static_cast<std::size_t>(kWidth) * 3;
-constexpr int kHalfWidth = kWidth / 2;
-constexpr int kHalfHeight = kHeight / 2;
 constexpr uint64_t kProgressEvery = 250;
-constexpr uint8_t kQuadCode = DecoderBank::kQuadCode;
-
-std::string FileTime(const RecTime& t) {
-  char text[32];
-  std::snprintf(text, sizeof text, "20%02d%02d%02d_%02d%02d%02d", t.year & 0x7F, t.month, t.day,
-                t.hour, t.minute, t.second);
-  return text;
-}
-
-// Copies a half-size decoded picture (bottom-up rows of 320 pixels, 1920
-// bytes apart) into quadrant `code` of the bottom-up composite.
-void CopyQuadrant(const uint8_t* half, uint8_t code, uint8_t* composite) {
-  const std::size_t row0 = code < 2 ? kHalfHeight : 0;  // top quadrants are the upper rows
-  const std::size_t col0 = (code % 2) * kHalfWidth * 3;
-  for (std::size_t r = 0; r < static_cast<std::size_t>(kHalfHeight); ++r) {
-    std::memcpy(composite + (row0 + r) * kPitch + col0, half + r * kPitch, kHalfWidth * 3);
-  }
-}
 
 }  // namespace
 
 int RunExport(const ExportJob& job, ExportResult* result, std::ostream& err) {
   *result = ExportResult{};
-  // One decoder per channel code, each channel from its first full frame on
-  // (partial frames build on their own camera's picture).
-  FrameWalker walker;
-  if (!walker.decoders().ok()) {
-    err << "dvrdisk: the decoder cannot be opened\n";
-    return kExitFailed;
-  }
-  const RecordingRing ring(job.area_bytes, job.write_position, job.wrapped);
-  if (!walker.Start(job.device_path, ring, job.start_position)) {
-    err << "dvrdisk: " << walker.error() << "\n";
-    return kExitNoDevice;
-  }
+  ClipJob clip;
+  clip.device_path = job.device_path;
+  clip.ring = RecordingRing(job.area_bytes, job.write_position, job.wrapped);
+  clip.start_position = job.start_position;
+  clip.to = job.to;
+  clip.max_frames = job.max_frames;
+  clip.channel = job.channel;
+  clip.bmp_dir = job.bmp_dir;
+  clip.avi_file = job.avi_file;
+  clip.compressor = CompressorOptions{job.codec, 0, 0};
+  const ClipResult r = ExportClip(clip, [&](const ClipProgress& p) {
+    if (p.frames % kProgressEvery == 0)
+      err << "export: " << p.frames << " frames, at " << FormatDiskTime(p.time) << "\n";
+    return true;
+  });
+  result->frames = r.frames;
+  result->audio_packets = r.audio_packets;
+  result->skipped = r.skipped;
+  if (r.first_time) result->first_time = FormatDiskTime(*r.first_time);
+  if (r.last_time) result->last_time = FormatDiskTime(*r.last_time);
 
-  AviWriter avi;
-  FixedCompressorChooser chooser(CompressorOptions{job.codec, 0, 0});
-  if (job.avi_file) {
-    avi.SetCompressorChooser(&chooser);
-    const int code =
-        avi.Create(*job.avi_file, 24, kWidth, kHeight, BitmapInfoHeader::Make24(kWidth, kHeight));
-    if (code != kAviOk) {
-      err << "dvrdisk: cannot create the AVI file " << *job.avi_file << " (code " << code << ")\n";
-      return kExitFailed;
-    }
-  }
-  if (job.bmp_dir) {
-    std::error_code ec;
-    std::filesystem::create_directories(*job.bmp_dir, ec);
-    if (ec) {
-      err << "dvrdisk: cannot create " << *job.bmp_dir << ": " << ec.message() << "\n";
-      return kExitFailed;
-    }
-  }
-
-  std::vector<uint8_t> output(1 << 20);
-  std::vector<uint8_t> composite(kPitch * kHeight, 0);
-  const int64_t to_seconds = job.to ? static_cast<int64_t>(TimeToSeconds(*job.to)) : -1;
-  int64_t first_seconds = -1, last_seconds = -1;
-  const bool all = job.channel == 5;
+  using Outcome = ClipResult::Outcome;
   int status = kExitOk;
-  uint64_t audio_chunk = 0;
-  uint32_t audio_used = 0;
+  switch (r.outcome) {
+    case Outcome::kDone:
+    case Outcome::kCancelled:
+      break;
+    case Outcome::kOpenFailed:
+      err << "dvrdisk: " << r.error << "\n";
+      return kExitNoDevice;
+    case Outcome::kNoDecoder:
+    case Outcome::kAviFailed:
+    case Outcome::kFolderFailed:
+      err << "dvrdisk: " << r.error << "\n";
+      return kExitFailed;
+    case Outcome::kWriteFailed:
+    case Outcome::kReadFailed:
+      err << "dvrdisk: " << r.error << "\n";
+      status = kExitFailed;
+      break;
+  }
+  if (r.frames >= kProgressEvery) err << "export: " << r.frames << " frames done\n";
 
-  FrameWalker::Frame f;
-  while (walker.Next(&f)) {
-    if (f.chunk_number != audio_chunk) {
-      audio_chunk = f.chunk_number;
-      audio_used = 0;
-    }
-    const int64_t t = TimeToSeconds(f.time);
-    if (to_seconds >= 0 && t > to_seconds) break;
-    const StreamBuffer& buf = *f.buffer;
-    if (f.audio && audio_used < buf.audio_packet_count) {
-      if (job.avi_file &&
-          avi.AddAudio(buf.audio.data() + std::size_t{audio_used} * kAudioPayloadSize,
-                       kAudioPayloadSize) == kAviOk) {
-        ++result->audio_packets;
-      }
-      ++audio_used;
-    }
-    const uint8_t code = f.code;
-    const bool show = all ? code <= kQuadCode : code == job.channel - 1;
-    if (!show) {
-      walker.decoders().Missed(code);
-      continue;
-    }
-    const bool half = job.avi_file && all && code != kQuadCode;
-    const auto r = walker.decoders().Apply(f.bytes, f.length, false, output.data(), half);
-    if (r.outcome != DecoderBank::Outcome::kDecoded || r.status != mjpeg::kStatusTrueColour) {
-      ++result->skipped;
-      continue;
-    }
-    if (job.bmp_dir) {
-      char name[64];
-      std::snprintf(name, sizeof name, "%06llu_%s_%s.bmp",
-                    static_cast<unsigned long long>(result->frames),
-                    code == kQuadCode ? "quad" : ("ch" + std::to_string(code + 1)).c_str(),
-                    FileTime(f.time).c_str());
-      const auto path = std::filesystem::path(*job.bmp_dir) / name;
-      if (WriteBmp24(path.string(), kWidth, kHeight, output.data(), kPitch) != kBmpOk) {
-        err << "dvrdisk: cannot write " << path.string() << "\n";
-        status = kExitFailed;
-        break;
-      }
+  if (!r.files.empty()) {
+    ExportReport report;
+    report.kind = job.avi_file ? "clip AVI" : "bitmap frames";
+    report.program = std::string("dvrdisk ") + kVersion;
+    report.source = job.device_path;
+    report.network_layout = job.network;
+    report.marker_sector = job.marker_sector;
+    report.area_sectors = job.area_bytes / kSectorSize;
+    report.channels = job.channel == 5 ? "all" : "CH" + std::to_string(job.channel);
+    report.first_packet = r.first_packet;
+    report.last_packet = r.last_packet;
+    report.first_time = r.first_time;
+    report.last_time = r.last_time;
+    report.frames = r.frames;
+    report.audio_packets = r.audio_packets;
+    report.files = r.files;
+    const std::string path =
+        job.avi_file ? ReportPathFor(*job.avi_file) : FolderReportPath(*job.bmp_dir);
+    std::string error;
+    if (WriteExportReport(report, path, &error)) {
+      result->report = path;
     } else {
-      const uint8_t* picture = output.data();
-      if (all) {
-        if (half) {
-          CopyQuadrant(output.data(), code, composite.data());
-        } else {
-          std::memcpy(composite.data(), output.data(), composite.size());
-        }
-        picture = composite.data();
-      }
-      if (avi.AddVideoFrame(picture, kPitch * kHeight, result->frames == 0) != kAviOk) {
-        err << "dvrdisk: writing the AVI file failed\n";
-        status = kExitFailed;
-        break;
-      }
+      err << "dvrdisk: " << error << "\n";
+      status = kExitFailed;
     }
-    if (first_seconds < 0) {
-      first_seconds = t;
-      result->first_time = FormatDiskTime(f.time);
-    }
-    last_seconds = t;
-    result->last_time = FormatDiskTime(f.time);
-    ++result->frames;
-    if (result->frames % kProgressEvery == 0) {
-      err << "export: " << result->frames << " frames, at " << result->last_time << "\n";
-    }
-    if (job.max_frames && result->frames >= *job.max_frames) break;
   }
-  if (walker.read_failed()) {
-    err << "dvrdisk: " << walker.error() << "\n";
-    status = kExitFailed;
-  }
-
-  if (job.avi_file) {
-    if (result->frames > 0 && last_seconds >= first_seconds) {
-      // Frames from the disk do not come in real time: the rate is that of
-      // the recording they span.
-      const double seconds = static_cast<double>(last_seconds - first_seconds + 1);
-      const auto rate = static_cast<uint32_t>(std::max(1.0, result->frames * 30.0 / seconds));
-      avi.SetVideoRateOverride(rate);
-    }
-    avi.Release();
-    avi.Close();
-  }
-  if (result->frames >= kProgressEvery) err << "export: " << result->frames << " frames done\n";
   return status;
 }
 

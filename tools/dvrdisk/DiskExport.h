@@ -1,7 +1,7 @@
 #pragma once
-// Export of recorded frames from a DVR disk: from a found position, chunk
-// after chunk, frames decoded with the shared decoder and written as BMP
-// files or into an AVI file with the recorded audio.
+// dvrdisk export: recorded frames from a found position, written as BMP
+// files or into an AVI file with the recorded audio (the player's clip
+// export), with the export report beside them.
 
 #include <cstdint>
 #include <iosfwd>
@@ -14,6 +14,8 @@ namespace rd::dvrdisk {
 
 struct ExportJob {
   std::string device_path;
+  uint64_t marker_sector = 0;  // for the report
+  bool network = false;
   uint64_t area_bytes = 0;
   uint64_t start_position = 0;         // byte offset of the found packet
   uint64_t write_position = 0;         // W x 4096: the newest recorded packet ends here
@@ -32,6 +34,7 @@ struct ExportResult {
   uint64_t skipped = 0;        // partial frames before their channel's first full frame,
                                // and frames the decoder could not decode
   std::string first_time, last_time;
+  std::string report;  // the report written
 };
 
 // Returns an exit status (see DvrDiskTool.h); progress lines go to `err`.

@@ -439,6 +439,8 @@ int Export(Options& o, std::ostream& out, std::ostream& err) {
   if (int rc = FindStart(o, t, &span, &position, err); rc != kExitOk) return rc;
   ExportJob job;
   job.device_path = t.path;
+  job.marker_sector = t.marker;
+  job.network = o.network;
   job.area_bytes = *t.area * kSectorSize;
   job.start_position = position;
   job.write_position = uint64_t{span.status.next_packet} * kPacketSize;
@@ -454,7 +456,8 @@ int Export(Options& o, std::ostream& out, std::ostream& err) {
   out << "{\"frames\":" << result.frames << ",\"audio_packets\":" << result.audio_packets
       << ",\"skipped\":" << result.skipped
       << ",\"first\":" << (result.first_time.empty() ? "null" : Quote(result.first_time))
-      << ",\"last\":" << (result.last_time.empty() ? "null" : Quote(result.last_time)) << "}\n";
+      << ",\"last\":" << (result.last_time.empty() ? "null" : Quote(result.last_time))
+      << ",\"report\":" << (result.report.empty() ? "null" : Quote(result.report)) << "}\n";
   if (rc == kExitOk && result.frames == 0) {
     err << "dvrdisk: no frame of the chosen channel in that time\n";
     return kExitNotFound;
@@ -506,20 +509,7 @@ int Play(Options& o, std::ostream& out, std::ostream& err) {
 }  // namespace
 
 std::optional<RecTime> ParseTime(const std::string& text) {
-  int v[6];
-  char tail = 0;
-  if (std::sscanf(text.c_str(), " %d/%d/%d %d:%d:%d %c", &v[0], &v[1], &v[2], &v[3], &v[4], &v[5],
-                  &tail) != 6) {
-    return std::nullopt;
-  }
-  const int low[6] = {0, 1, 1, 0, 0, 0};
-  const int high[6] = {99, 12, 31, 23, 59, 59};
-  for (int i = 0; i < 6; ++i) {
-    if (v[i] < low[i] || v[i] > high[i]) return std::nullopt;
-  }
-  return RecTime{static_cast<uint8_t>(v[0]), static_cast<uint8_t>(v[1]),
-                 static_cast<uint8_t>(v[2]), static_cast<uint8_t>(v[3]),
-                 static_cast<uint8_t>(v[4]), static_cast<uint8_t>(v[5])};
+  return ParseSearchTime(text);
 }
 
 std::string HelpText() {
@@ -555,6 +545,10 @@ export  decodes the frames from the time found (each channel from its first
         full frame on): one BMP file per picture,
         or one AVI file (all channels as a quad picture) with the recorded
         audio; --codec picks the AVI video compressor (default uncompressed).
+        A report goes beside the export (FILE.avi.report.txt, or
+        DIR/export.report.txt): the SHA-256 of every file written, the
+        source, marker sector, packets, first and last frame time, frame
+        count and program version.
 play    runs the player's playback engine without windows from the time
         found, for --seconds S of real time (default 10), at --speed (the
         speed button's 1X..64X), backwards with --reverse, or --step N frames

@@ -308,6 +308,23 @@ TEST(EventListTest, LinesInRecordOrderSkippingEmptyRecords) {
   EXPECT_TRUE(none->empty());
 }
 
+// A damaged byte widens its column of the line; the record's times stay
+// where they are.
+TEST(EventListTest, RecordsCarryTheirOwnTimes) {
+  uint8_t record[kDiskEventRecordSize]{};
+  const uint8_t start[6] = {30, 0, 12, 14, 123, 5};  // minute, second, day, hour, year, month
+  const uint8_t end[6] = {45, 9, 12, 14, 3, 5};
+  std::copy(start, start + 6, record + kEventStartOffset);
+  std::copy(end, end + 6, record + kEventEndOffset);
+  record[kEventTypeOffset] = kEventTypeTimer;
+  const auto e = ReadEventRecord(record);
+  ASSERT_TRUE(e);
+  EXPECT_EQ(e->line, "123/05/12  14:30:00 - 03/05/12  14:45:09  TIME");
+  EXPECT_TRUE(e->timer);
+  EXPECT_EQ(e->start, (RecTime{123, 5, 12, 14, 30, 0}));
+  EXPECT_EQ(e->end, (RecTime{3, 5, 12, 14, 45, 9}));
+}
+
 TEST(EventListTest, TypeByteDecidesTimeOrAlarm) {
   struct Case {
     uint8_t type;
@@ -326,6 +343,7 @@ TEST(EventListTest, TypeByteDecidesTimeOrAlarm) {
   }
   uint8_t empty[kDiskEventRecordSize]{};
   empty[kEventTypeOffset] = 0x54;
+  EXPECT_FALSE(ReadEventRecord(empty));
   empty[kEventEndOffset + kEvYear] = 3;
   EXPECT_FALSE(FormatEventLine(empty));
 }

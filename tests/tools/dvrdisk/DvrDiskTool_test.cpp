@@ -14,6 +14,7 @@
 
 #include "player/disk/DiskFixture.h"
 #include "player/disk/RecordingIndex.h"
+#include "player/playback/ExportReport.h"
 #include "shared/still/BmpFile.h"
 #include "support/TestSupport.h"
 #include "tools/common/DvrDiskImage.h"
@@ -198,6 +199,22 @@ TEST_F(DiskToolTest, ExportsAllChannelsToAviWithAudio) {
   ASSERT_GT(bytes.size(), 12u);
   EXPECT_EQ(std::string(bytes.begin(), bytes.begin() + 4), "RIFF");
   EXPECT_EQ(std::string(bytes.begin() + 8, bytes.begin() + 12), "AVI ");
+
+  // The report beside it: the finished file's hash, what it came from.
+  const std::string report_path = avi.string() + ".report.txt";
+  EXPECT_EQ(j["report"].toString().toStdString(), report_path);
+  std::ifstream in(report_path);
+  std::stringstream text;
+  text << in.rdbuf();
+  const std::string report = text.str();
+  const std::string hash = HexDigest(Sha256(bytes.data(), bytes.size()));
+  EXPECT_NE(report.find("sha256: " + hash + "  out.avi\n"), std::string::npos) << report;
+  EXPECT_NE(report.find("source: " + Image() + " (opened read-only)"), std::string::npos);
+  EXPECT_NE(report.find("frames: " + std::to_string(j["frames"].toInt()) + "\n"),
+            std::string::npos);
+  EXPECT_NE(report.find("last frame: 2003/05/12 14:30:09\n"), std::string::npos);
+  EXPECT_NE(report.find("program: dvrdisk "), std::string::npos);
+  EXPECT_NE(report.find("first packet: "), std::string::npos);
 }
 
 TEST_F(DiskToolTest, ErrorExits) {
