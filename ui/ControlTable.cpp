@@ -307,6 +307,12 @@ void ControlSet::Build(QWidget* parent, std::span<const ControlEntry> table, con
             new QSlider(c.kind == ControlKind::kSliderV ? Qt::Vertical : Qt::Horizontal, parent);
         s->setTickPosition(c.kind == ControlKind::kSliderV ? QSlider::TicksBothSides
                                                            : QSlider::TicksBelow);
+        // A vertical slider's smallest value is at the top (the desktop
+        // toolkit draws it at the bottom); Up moves the handle up.
+        if (c.kind == ControlKind::kSliderV) {
+          s->setInvertedAppearance(true);
+          s->setInvertedControls(true);
+        }
         w = s;
         break;
       }

@@ -432,7 +432,9 @@ uint32_t RcCtrlMain::DiskUsedMb(int disk) const {
 }
 
 int RcCtrlMain::AudioVolume() const {
-  int16_t percent = 0;
+  // Without an output (no sound device) the window shows the volume an
+  // output starts with, not 0.
+  int16_t percent = 50;
   audio_.GetVolume(&percent);
   return percent;
 }

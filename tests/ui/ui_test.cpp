@@ -14,6 +14,7 @@
 #include <QListWidget>
 #include <QMessageBox>
 #include <QSignalSpy>
+#include <QSlider>
 #include <QSpinBox>
 #include <QTest>
 #include <QTimer>
@@ -138,6 +139,29 @@ TEST(ControlTable, PushCheckBoxesOfTwoAndThreeStates) {
   two->setCheckState(Qt::PartiallyChecked);  // two states only
   EXPECT_EQ(two->checkState(), Qt::Checked);
   EXPECT_EQ(clicks.count(), 3);
+}
+
+// A vertical slider has its smallest value at the top: a click on the upper
+// part of the groove and the Up key lower the value, the lower part raises it.
+TEST(ControlTable, VerticalSliderHasItsSmallestValueAtTheTop) {
+  QWidget parent;
+  ControlSet set;
+  const ControlEntry table[] = {{1, ControlKind::kSliderV, "Volume", 0, 0, 26, 57}};
+  set.Build(&parent, table, DialogUnits(6, 13));
+  parent.show();
+  QSlider* s = set.Slider(1);
+  s->setRange(0, 100);
+  s->setPageStep(10);
+  s->setValue(50);
+  QTest::mouseClick(s, Qt::LeftButton, {}, QPoint(s->width() / 2, 3));
+  EXPECT_LT(s->value(), 50) << "a click near the top";
+  s->setValue(50);
+  QTest::mouseClick(s, Qt::LeftButton, {}, QPoint(s->width() / 2, s->height() - 3));
+  EXPECT_GT(s->value(), 50) << "a click near the bottom";
+  s->setValue(50);
+  s->setFocus();
+  QTest::keyClick(s, Qt::Key_Up);
+  EXPECT_LT(s->value(), 50) << "Up";
 }
 
 TEST(ControlTable, IpAddressFieldTakesAPastedDottedAddress) {
