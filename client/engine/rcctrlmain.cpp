@@ -333,19 +333,19 @@ bool RcCtrlMain::IsStreamLive() const {
   return rx && IsSessionConnected();
 }
 
-bool RcCtrlMain::GetDvrState(DvrStateBlock* out) const {
+bool RcCtrlMain::DvrState(DvrStateBlock* out) const {
   return out != nullptr && WithSession([&](RdcpSession& s) { *out = s.State(); });
 }
 
-bool RcCtrlMain::GetEventList(std::vector<EventRecord>* out) const {
+bool RcCtrlMain::EventList(std::vector<EventRecord>* out) const {
   bool ok = false;
-  WithSession([&](RdcpSession& s) { ok = s.GetEventList(out); });
+  WithSession([&](RdcpSession& s) { ok = s.EventList(out); });
   return ok;
 }
 
-bool RcCtrlMain::GetDvrTime(DvrTime* out) const {
+bool RcCtrlMain::Time(DvrTime* out) const {
   bool ok = false;
-  WithSession([&](RdcpSession& s) { ok = s.GetDvrTime(out); });
+  WithSession([&](RdcpSession& s) { ok = s.Time(out); });
   return ok;
 }
 
@@ -516,7 +516,7 @@ void RcCtrlMain::OnRdcpReply(int type, int error) {
         }
         // One stream connection per session: a second 64 does nothing.
         if (!streaming) ConnectStream(Address(), stream_port_);
-        WithSession([](RdcpSession& s) { s.GetSettings(); });
+        WithSession([](RdcpSession& s) { s.RequestSettings(); });
       }
       break;
     case rdcp::kSessionEnded:
@@ -527,11 +527,11 @@ void RcCtrlMain::OnRdcpReply(int type, int error) {
       break;
     case rdcp::kSettingsReply:
       if (settings_refresh_.load()) {
-        WithSession([](RdcpSession& s) { s.GetTime(); });
+        WithSession([](RdcpSession& s) { s.RequestTime(); });
       } else {
         uint8_t available = 0;
         WithSession([&](RdcpSession& s) {
-          if (state_.load() == rcstate::kOpening) s.GetStatus();
+          if (state_.load() == rcstate::kOpening) s.RequestStatus();
           available = s.AudioAvailable();
         });
         PostMain(rcmsg::kAudioAvailable, available, 0);
@@ -543,7 +543,7 @@ void RcCtrlMain::OnRdcpReply(int type, int error) {
       if (settings_refresh_.exchange(false)) PostAll(rcmsg::kSettingsRefreshed, 0, 0);
       break;
     case rdcp::kTimeReply:
-      if (settings_refresh_.load()) WithSession([](RdcpSession& s) { s.GetSchedule(); });
+      if (settings_refresh_.load()) WithSession([](RdcpSession& s) { s.RequestSchedule(); });
       break;
     case rdcp::kRecordModeChanged: {
       ChannelDisplayState wanted;
@@ -568,7 +568,7 @@ void RcCtrlMain::OnRdcpReply(int type, int error) {
     case rdcp::kPaused:
     case rdcp::kFastForwardAccepted:
     case rdcp::kRewindAccepted:
-      WithSession([](RdcpSession& s) { s.GetStatus(); });
+      WithSession([](RdcpSession& s) { s.RequestStatus(); });
       break;
     case rdcp::kEventListPart:
       PostAll(rcmsg::kEventListDone, 0, 0);
@@ -608,7 +608,7 @@ void RcCtrlMain::OnRdcpReply(int type, int error) {
       StartImageHandler(standard);
       if (state_.load() == rcstate::kOpening) {
         if (mode == dvr_mode::kView || mode > dvr_mode::kFastForward) {
-          WithSession([](RdcpSession& s) { s.GetTime(); });
+          WithSession([](RdcpSession& s) { s.RequestTime(); });
           state_.store(rcstate::kOpen);
         } else {
           state_.store(rcstate::kOpenPlaying);
@@ -628,7 +628,7 @@ void RcCtrlMain::OnRdcpReply(int type, int error) {
         state_.store(rcstate::kIdle);
       } else if (state_.load() == rcstate::kOpen) {
         WithSession([&](RdcpSession& s) {
-          s.GetTime();
+          s.RequestTime();
           state_.store(s.DvrMode() == dvr_mode::kView ? rcstate::kOpen : rcstate::kOpenPlaying);
         });
       }
@@ -792,7 +792,7 @@ void RcCtrlMain::RestartAudio() {
 }
 
 void RcCtrlMain::RequestStatus() {
-  WithSession([](RdcpSession& s) { s.GetStatus(); });
+  WithSession([](RdcpSession& s) { s.RequestStatus(); });
 }
 void RcCtrlMain::StartRecording() {
   WithSession([](RdcpSession& s) { s.StartRecording(); });
@@ -801,13 +801,13 @@ void RcCtrlMain::StopRecording() {
   WithSession([](RdcpSession& s) { s.StopRecording(); });
 }
 void RcCtrlMain::RequestEventList() {
-  WithSession([](RdcpSession& s) { s.GetEventList(); });
+  WithSession([](RdcpSession& s) { s.RequestEventList(); });
 }
 
 void RcCtrlMain::PlayDvr() {
   if (!WithSession([](RdcpSession& s) {
         s.Play();
-        s.GetStatus();
+        s.RequestStatus();
       }))
     return;
   RestartAudio();
@@ -844,7 +844,7 @@ void RcCtrlMain::ChangeDvrPlay(Request&& request, bool restart_audio) {
   SetAudioEnabled(false);
   WithSession([&](RdcpSession& s) {
     request(s);
-    s.GetStatus();
+    s.RequestStatus();
   });
   if (restart_audio) RestartAudio();
 }
@@ -862,7 +862,7 @@ void RcCtrlMain::RewindDvr() {
 void RcCtrlMain::RefreshSettings() {
   WithSession([&](RdcpSession& s) {
     settings_refresh_.store(true);
-    s.GetSettings();
+    s.RequestSettings();
   });
 }
 

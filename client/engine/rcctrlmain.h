@@ -248,9 +248,11 @@ class RcCtrlMain : public EngineEvents, public AudioOwner {
   bool HasSession() const;
   bool IsSessionConnected() const;
   bool IsStreamLive() const;
-  bool GetDvrState(DvrStateBlock* out) const;
-  bool GetEventList(std::vector<EventRecord>* out) const;
-  bool GetDvrTime(DvrTime* out) const;
+  // Readers of the session's cache (nothing is sent): false without a
+  // session, and for the list and the time until their reply arrived.
+  bool DvrState(DvrStateBlock* out) const;
+  bool EventList(std::vector<EventRecord>* out) const;
+  bool Time(DvrTime* out) const;
   // Copies: the address of the last Connect and of the stream connection.
   std::string Address() const;
   std::string StreamAddress() const;
