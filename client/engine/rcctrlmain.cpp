@@ -116,7 +116,7 @@ Text Describe(int code, intptr_t param, bool after_ten_seconds) {
       return {"RDCP Connection Closed", "RDCP Receive Error."};
     case kPollTimeout:
       return {"RDCP Connection Closed", "Polling Timeout.\nThe DVR may be turned off."};
-    case kSessionEnded:
+    case kClosedByDvr:
       return {"RDCP Connection Closed",
               "Connection closed by the DVR.\nThe DVR keypad may be pressed."};
     case kOpenRejected:
@@ -519,11 +519,11 @@ void RcCtrlMain::OnRdcpReply(int type, int error) {
         WithSession([](RdcpSession& s) { s.RequestSettings(); });
       }
       break;
-    case rdcp::kSessionEnded:
+    case rdcp::kSessionEndedReply:
       PostAll(rcmsg::kEventBroadcast, 255, 255);
       break;
     case rdcp::kClosedByKeypad:
-      PostEvent(rcevent::kSessionEnded, 0);
+      PostEvent(rcevent::kClosedByDvr, 0);
       break;
     case rdcp::kSettingsReply:
       if (settings_refresh_.load()) {

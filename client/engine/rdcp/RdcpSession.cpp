@@ -316,7 +316,7 @@ bool RdcpSession::Dispatch(const rdcp::Frame& f) {
     return false;
   }
   switch (t) {
-    case kSessionEnded:
+    case kSessionEndedReply:
     case kClosedByKeypad:
       Sink().OnRdcpReply(t, 0);
       return true;  // the session is over: the rest of the read is dropped

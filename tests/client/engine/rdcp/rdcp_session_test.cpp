@@ -113,7 +113,7 @@ TEST_F(SessionTest, TwoMessagesInOneReadAreBothHandledInOrder) {
 }
 
 TEST_F(SessionTest, SessionEndedDropsTheRestOfTheRead) {
-  for (uint8_t ended : {rdcp::kSessionEnded, rdcp::kClosedByKeypad}) {
+  for (uint8_t ended : {rdcp::kSessionEndedReply, rdcp::kClosedByKeypad}) {
     SCOPED_TRACE(int(ended));
     ScriptedPeer p;
     RecordingSink k;
