@@ -1050,7 +1050,7 @@ void RcCtrlMain::LocalRewind() {
 }
 
 int RcCtrlMain::StartAviExport(const std::string& path, CompressorChooser* chooser) {
-  if (!image_.IsRunning()) return 404;
+  if (!image_.IsRunning()) return kAviBadSize;  // no picture to export
   StopAviExport();
   const int w = RcImageHandler::kWidth, h = image_.DisplayHeight();
   avi_.SetCompressorChooser(chooser);
