@@ -23,11 +23,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   // The cache must stay readable whatever arrived.
   std::vector<rd::EventRecord> events;
-  session.GetEventList(&events);
+  session.EventList(&events);
   uint8_t hours[24];
   session.Schedule(hours);
   rd::DvrTime t;
-  session.GetDvrTime(&t);
+  session.Time(&t);
   volatile uint32_t sink = session.DiskCapacityMb(0) + session.DiskUsedMb(1) +
                            session.StreamChannelsShown().quad + events.size() + hours[23];
   (void)sink;

@@ -6,7 +6,7 @@
 namespace rd {
 namespace {
 
-std::atomic<MessageSink*> g_sink{nullptr};
+std::atomic<MessageBoxSink*> g_sink{nullptr};
 
 }  // namespace
 
@@ -26,13 +26,13 @@ const char* IconName(MessageIcon icon) {
   return "none";
 }
 
-MessageSink* SetMessageSink(MessageSink* sink) {
+MessageBoxSink* SetMessageBoxSink(MessageBoxSink* sink) {
   return g_sink.exchange(sink);
 }
 
 void ShowMessage(const std::string& caption, const std::string& text, MessageIcon icon) {
   const Message message{caption, text, icon};
-  if (MessageSink* sink = g_sink.load()) {
+  if (MessageBoxSink* sink = g_sink.load()) {
     sink->Show(message);
     return;
   }
@@ -40,10 +40,10 @@ void ShowMessage(const std::string& caption, const std::string& text, MessageIco
                icon == MessageIcon::kNone ? "" : IconName(icon), text.c_str());
 }
 
-ScopedMessageCapture::ScopedMessageCapture() : previous_(SetMessageSink(this)) {}
+ScopedMessageCapture::ScopedMessageCapture() : previous_(SetMessageBoxSink(this)) {}
 
 ScopedMessageCapture::~ScopedMessageCapture() {
-  SetMessageSink(previous_);
+  SetMessageBoxSink(previous_);
 }
 
 void ScopedMessageCapture::Show(const Message& message) {

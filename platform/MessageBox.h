@@ -18,9 +18,9 @@ struct Message {
   MessageIcon icon = MessageIcon::kNone;
 };
 
-class MessageSink {
+class MessageBoxSink {
  public:
-  virtual ~MessageSink() = default;
+  virtual ~MessageBoxSink() = default;
   // May be called on any thread; a windowed sink moves the box to its UI thread.
   virtual void Show(const Message& message) = 0;
 };
@@ -29,13 +29,13 @@ class MessageSink {
 const char* IconName(MessageIcon icon);
 
 // Installs the process-wide sink (nullptr: the stderr default). Returns the previous one.
-MessageSink* SetMessageSink(MessageSink* sink);
+MessageBoxSink* SetMessageBoxSink(MessageBoxSink* sink);
 
 void ShowMessage(const std::string& caption, const std::string& text,
                  MessageIcon icon = MessageIcon::kNone);
 
 // Collects the messages shown while it lives (tests).
-class ScopedMessageCapture : public MessageSink {
+class ScopedMessageCapture : public MessageBoxSink {
  public:
   ScopedMessageCapture();
   ~ScopedMessageCapture() override;
@@ -46,7 +46,7 @@ class ScopedMessageCapture : public MessageSink {
   std::vector<Message> Messages() const;
 
  private:
-  MessageSink* previous_;
+  MessageBoxSink* previous_;
   mutable std::mutex mutex_;
   std::vector<Message> messages_;
 };

@@ -5,18 +5,18 @@
 
 namespace rd::ui {
 
-QtMessageSink::QtMessageSink(QString application_title, UiLog& log)
-    : title_(std::move(application_title)), log_(log), previous_(SetMessageSink(this)) {}
+QtMessageBoxSink::QtMessageBoxSink(QString application_title, UiLog& log)
+    : title_(std::move(application_title)), log_(log), previous_(SetMessageBoxSink(this)) {}
 
-QtMessageSink::~QtMessageSink() {
-  SetMessageSink(previous_);
+QtMessageBoxSink::~QtMessageBoxSink() {
+  SetMessageBoxSink(previous_);
 }
 
-QString QtMessageSink::CaptionFor(const Message& m) const {
+QString QtMessageBoxSink::CaptionFor(const Message& m) const {
   return m.caption.empty() ? title_ : QString::fromStdString(m.caption);
 }
 
-QMessageBox::Icon QtMessageSink::QtIcon(MessageIcon icon) {
+QMessageBox::Icon QtMessageBoxSink::QtIcon(MessageIcon icon) {
   switch (icon) {
     case MessageIcon::kStop:
       return QMessageBox::Critical;
@@ -32,7 +32,7 @@ QMessageBox::Icon QtMessageSink::QtIcon(MessageIcon icon) {
   return QMessageBox::NoIcon;
 }
 
-void QtMessageSink::Show(const Message& message) {
+void QtMessageBoxSink::Show(const Message& message) {
   if (QThread::currentThread() == thread()) {
     ShowNow(message);
     return;
@@ -41,7 +41,7 @@ void QtMessageSink::Show(const Message& message) {
       this, [this, message] { ShowNow(message); }, Qt::QueuedConnection);
 }
 
-void QtMessageSink::ShowNow(const Message& m) {
+void QtMessageBoxSink::ShowNow(const Message& m) {
   const QString caption = CaptionFor(m);
   log_.Box(m, caption);
   QMessageBox box(QtIcon(m.icon), caption, QString::fromStdString(m.text), QMessageBox::Ok,

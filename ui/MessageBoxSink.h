@@ -14,13 +14,13 @@
 
 namespace rd::ui {
 
-class QtMessageSink : public QObject, public MessageSink {
+class QtMessageBoxSink : public QObject, public MessageBoxSink {
  public:
   // Installs itself as the process's sink; the destructor puts back the previous one.
-  explicit QtMessageSink(QString application_title, UiLog& log = UiLog::Instance());
-  ~QtMessageSink() override;
-  QtMessageSink(const QtMessageSink&) = delete;
-  QtMessageSink& operator=(const QtMessageSink&) = delete;
+  explicit QtMessageBoxSink(QString application_title, UiLog& log = UiLog::Instance());
+  ~QtMessageBoxSink() override;
+  QtMessageBoxSink(const QtMessageBoxSink&) = delete;
+  QtMessageBoxSink& operator=(const QtMessageBoxSink&) = delete;
 
   void Show(const Message& message) override;
 
@@ -32,7 +32,7 @@ class QtMessageSink : public QObject, public MessageSink {
 
   QString title_;
   UiLog& log_;
-  MessageSink* previous_ = nullptr;
+  MessageBoxSink* previous_ = nullptr;
 };
 
 }  // namespace rd::ui

@@ -116,7 +116,7 @@ Text Describe(int code, intptr_t param, bool after_ten_seconds) {
       return {"RDCP Connection Closed", "RDCP Receive Error."};
     case kPollTimeout:
       return {"RDCP Connection Closed", "Polling Timeout.\nThe DVR may be turned off."};
-    case kSessionEnded:
+    case kClosedByDvr:
       return {"RDCP Connection Closed",
               "Connection closed by the DVR.\nThe DVR keypad may be pressed."};
     case kOpenRejected:
@@ -333,19 +333,19 @@ bool RcCtrlMain::IsStreamLive() const {
   return rx && IsSessionConnected();
 }
 
-bool RcCtrlMain::GetDvrState(DvrStateBlock* out) const {
+bool RcCtrlMain::DvrState(DvrStateBlock* out) const {
   return out != nullptr && WithSession([&](RdcpSession& s) { *out = s.State(); });
 }
 
-bool RcCtrlMain::GetEventList(std::vector<EventRecord>* out) const {
+bool RcCtrlMain::EventList(std::vector<EventRecord>* out) const {
   bool ok = false;
-  WithSession([&](RdcpSession& s) { ok = s.GetEventList(out); });
+  WithSession([&](RdcpSession& s) { ok = s.EventList(out); });
   return ok;
 }
 
-bool RcCtrlMain::GetDvrTime(DvrTime* out) const {
+bool RcCtrlMain::Time(DvrTime* out) const {
   bool ok = false;
-  WithSession([&](RdcpSession& s) { ok = s.GetDvrTime(out); });
+  WithSession([&](RdcpSession& s) { ok = s.Time(out); });
   return ok;
 }
 
@@ -518,22 +518,22 @@ void RcCtrlMain::OnRdcpReply(int type, int error) {
         }
         // One stream connection per session: a second 64 does nothing.
         if (!streaming) ConnectStream(Address(), stream_port_);
-        WithSession([](RdcpSession& s) { s.GetSettings(); });
+        WithSession([](RdcpSession& s) { s.RequestSettings(); });
       }
       break;
-    case rdcp::kSessionEnded:
+    case rdcp::kSessionEndedReply:
       PostAll(rcmsg::kEventBroadcast, 255, 255);
       break;
     case rdcp::kClosedByKeypad:
-      PostEvent(rcevent::kSessionEnded, 0);
+      PostEvent(rcevent::kClosedByDvr, 0);
       break;
     case rdcp::kSettingsReply:
       if (settings_refresh_.load()) {
-        WithSession([](RdcpSession& s) { s.GetTime(); });
+        WithSession([](RdcpSession& s) { s.RequestTime(); });
       } else {
         uint8_t available = 0;
         WithSession([&](RdcpSession& s) {
-          if (state_.load() == rcstate::kOpening) s.GetStatus();
+          if (state_.load() == rcstate::kOpening) s.RequestStatus();
           available = s.AudioAvailable();
         });
         PostMain(rcmsg::kAudioAvailable, available, 0);
@@ -545,7 +545,7 @@ void RcCtrlMain::OnRdcpReply(int type, int error) {
       if (settings_refresh_.exchange(false)) PostAll(rcmsg::kSettingsRefreshed, 0, 0);
       break;
     case rdcp::kTimeReply:
-      if (settings_refresh_.load()) WithSession([](RdcpSession& s) { s.GetSchedule(); });
+      if (settings_refresh_.load()) WithSession([](RdcpSession& s) { s.RequestSchedule(); });
       break;
     case rdcp::kRecordModeChanged: {
       ChannelDisplayState wanted;
@@ -570,7 +570,7 @@ void RcCtrlMain::OnRdcpReply(int type, int error) {
     case rdcp::kPaused:
     case rdcp::kFastForwardAccepted:
     case rdcp::kRewindAccepted:
-      WithSession([](RdcpSession& s) { s.GetStatus(); });
+      WithSession([](RdcpSession& s) { s.RequestStatus(); });
       break;
     case rdcp::kEventListPart:
       PostAll(rcmsg::kEventListDone, 0, 0);
@@ -610,7 +610,7 @@ void RcCtrlMain::OnRdcpReply(int type, int error) {
       StartImageHandler(standard);
       if (state_.load() == rcstate::kOpening) {
         if (mode == dvr_mode::kView || mode > dvr_mode::kFastForward) {
-          WithSession([](RdcpSession& s) { s.GetTime(); });
+          WithSession([](RdcpSession& s) { s.RequestTime(); });
           state_.store(rcstate::kOpen);
         } else {
           state_.store(rcstate::kOpenPlaying);
@@ -630,7 +630,7 @@ void RcCtrlMain::OnRdcpReply(int type, int error) {
         state_.store(rcstate::kIdle);
       } else if (state_.load() == rcstate::kOpen) {
         WithSession([&](RdcpSession& s) {
-          s.GetTime();
+          s.RequestTime();
           state_.store(s.DvrMode() == dvr_mode::kView ? rcstate::kOpen : rcstate::kOpenPlaying);
         });
       }
@@ -794,7 +794,7 @@ void RcCtrlMain::RestartAudio() {
 }
 
 void RcCtrlMain::RequestStatus() {
-  WithSession([](RdcpSession& s) { s.GetStatus(); });
+  WithSession([](RdcpSession& s) { s.RequestStatus(); });
 }
 void RcCtrlMain::StartRecording() {
   WithSession([](RdcpSession& s) { s.StartRecording(); });
@@ -803,13 +803,13 @@ void RcCtrlMain::StopRecording() {
   WithSession([](RdcpSession& s) { s.StopRecording(); });
 }
 void RcCtrlMain::RequestEventList() {
-  WithSession([](RdcpSession& s) { s.GetEventList(); });
+  WithSession([](RdcpSession& s) { s.RequestEventList(); });
 }
 
 void RcCtrlMain::PlayDvr() {
   if (!WithSession([](RdcpSession& s) {
         s.Play();
-        s.GetStatus();
+        s.RequestStatus();
       }))
     return;
   RestartAudio();
@@ -846,7 +846,7 @@ void RcCtrlMain::ChangeDvrPlay(Request&& request, bool restart_audio) {
   SetAudioEnabled(false);
   WithSession([&](RdcpSession& s) {
     request(s);
-    s.GetStatus();
+    s.RequestStatus();
   });
   if (restart_audio) RestartAudio();
 }
@@ -864,7 +864,7 @@ void RcCtrlMain::RewindDvr() {
 void RcCtrlMain::RefreshSettings() {
   WithSession([&](RdcpSession& s) {
     settings_refresh_.store(true);
-    s.GetSettings();
+    s.RequestSettings();
   });
 }
 
@@ -1052,7 +1052,7 @@ void RcCtrlMain::LocalRewind() {
 }
 
 int RcCtrlMain::StartAviExport(const std::string& path, CompressorChooser* chooser) {
-  if (!image_.IsRunning()) return 404;
+  if (!image_.IsRunning()) return kAviBadSize;  // no picture to export
   StopAviExport();
   const int w = RcImageHandler::kWidth, h = image_.DisplayHeight();
   avi_.SetCompressorChooser(chooser);

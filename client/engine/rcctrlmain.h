@@ -90,7 +90,7 @@ inline constexpr int kConnectFailed = 1;
 inline constexpr int kCtrlClosed = 2;
 inline constexpr int kCtrlReceiveError = 3;
 inline constexpr int kPollTimeout = 4;
-inline constexpr int kSessionEnded = 5;
+inline constexpr int kClosedByDvr = 5;  // reply 66: the DVR's keypad ended the session
 inline constexpr int kOpenRejected = 6;
 inline constexpr int kShutdown = 7;
 inline constexpr int kStreamConnectFailed = 8;
@@ -248,9 +248,11 @@ class RcCtrlMain : public EngineEvents, public AudioOwner {
   bool HasSession() const;
   bool IsSessionConnected() const;
   bool IsStreamLive() const;
-  bool GetDvrState(DvrStateBlock* out) const;
-  bool GetEventList(std::vector<EventRecord>* out) const;
-  bool GetDvrTime(DvrTime* out) const;
+  // Readers of the session's cache (nothing is sent): false without a
+  // session, and for the list and the time until their reply arrived.
+  bool DvrState(DvrStateBlock* out) const;
+  bool EventList(std::vector<EventRecord>* out) const;
+  bool Time(DvrTime* out) const;
   // Copies: the address of the last Connect and of the stream connection.
   std::string Address() const;
   std::string StreamAddress() const;

@@ -61,7 +61,7 @@ int RdclientApp::Run(int argc, char** argv, ClientDialogs* dialogs) {
   ui::ApplyDesktopStyle();
   QApplication::setApplicationName(QStringLiteral("rdclient"));
   QApplication::setApplicationVersion(QString::fromUtf8(kVersion));
-  ui::QtMessageSink sink(QString::fromUtf8(kTitle));
+  ui::QtMessageBoxSink sink(QString::fromUtf8(kTitle));
   ui::WindowLogFilter window_log(ui::UiLog::Instance());
   if (ui::UiLog::Instance().enabled()) app.installEventFilter(&window_log);
 

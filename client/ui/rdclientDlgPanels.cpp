@@ -278,7 +278,7 @@ void RdclientDlg::RunDvrCommand(const panels::DvrCommand& c) {
 // 0x436: the event list a PLAY in VIEW mode asked for, into the play dialog.
 void RdclientDlg::OnEventListDone() {
   std::vector<EventRecord> events;
-  const bool valid = main_.GetEventList(&events);
+  const bool valid = main_.EventList(&events);
   switch (dvr_control_.EventListDone(valid)) {
     case panels::DvrControl::ListStep::kIgnore:
       return;

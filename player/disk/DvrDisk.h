@@ -43,12 +43,13 @@ using DiskTable = std::array<uint64_t, kDriveCount>;
 
 class DvrDisk {
  public:
-  using MessageSink = std::function<void(const std::string& text)>;
+  // Receives the text of each message box a failed read would show.
+  using BoxTextSink = std::function<void(const std::string& text)>;
 
   explicit DvrDisk(DeviceOpener opener = OpenSectorDevice);
 
   // Where message-box texts go ("READ HDD FAULT"). Default: none.
-  void set_message_sink(MessageSink sink) { message_sink_ = std::move(sink); }
+  void set_box_text_sink(BoxTextSink sink) { box_text_sink_ = std::move(sink); }
 
   // Reads `count` sectors from `first` into `buffer`; bytes read
   // (count x 512), or 0 when the read fails. No pair exchange.
@@ -88,11 +89,11 @@ class DvrDisk {
 
  private:
   void Message(const std::string& text) const {
-    if (message_sink_) message_sink_(text);
+    if (box_text_sink_) box_text_sink_(text);
   }
 
   DeviceOpener opener_;
-  MessageSink message_sink_;
+  BoxTextSink box_text_sink_;
   int marker_occurrence_ = 2;
   std::string device_path_;
   DriveGeometry geometry_;

@@ -95,11 +95,12 @@ struct StreamBuffer {
 
 class ChunkLoader {
  public:
-  using MessageSink = std::function<void(const std::string& text)>;
+  // Receives the text of each message box a failed open or read would show.
+  using BoxTextSink = std::function<void(const std::string& text)>;
 
   explicit ChunkLoader(DeviceOpener opener = OpenSectorDevice);
 
-  void set_message_sink(MessageSink sink) { message_sink_ = std::move(sink); }
+  void set_box_text_sink(BoxTextSink sink) { box_text_sink_ = std::move(sink); }
 
   // Opens the device (closing an open one first); false after showing
   // "File Open Error".
@@ -134,11 +135,11 @@ class ChunkLoader {
 
  private:
   void Message(const std::string& text) const {
-    if (message_sink_) message_sink_(text);
+    if (box_text_sink_) box_text_sink_(text);
   }
 
   DeviceOpener opener_;
-  MessageSink message_sink_;
+  BoxTextSink box_text_sink_;
   std::unique_ptr<SectorDevice> device_;
   std::array<StreamBuffer, 2> buffers_;
   std::array<RecTime, kChunkPackets> packet_times_{};

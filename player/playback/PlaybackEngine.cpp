@@ -44,7 +44,7 @@ PlaybackEngine::PlaybackEngine(Options options)
       carry_(StreamBuffer::kAudioCapacity),
       audio_block_(kAudioPayloadSize) {
   epoch_ = clock_->Now();
-  loader_.set_message_sink([](const std::string&) {});  // the load thread reports, once a start
+  loader_.set_box_text_sink([](const std::string&) {});  // the load thread reports, once a start
 }
 
 PlaybackEngine::~PlaybackEngine() {

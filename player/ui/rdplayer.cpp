@@ -47,7 +47,7 @@ int RdplayerApp::Run(int argc, char** argv, PlayerDialogs* dialogs) {
   QApplication::setApplicationName(QStringLiteral("rdplayer"));
   QApplication::setApplicationVersion(QString::fromUtf8(kVersion));
   QGuiApplication::setDesktopFileName(QStringLiteral("org.rdvr.rdplayer"));
-  ui::QtMessageSink sink(QString::fromUtf8(kTitle));
+  ui::QtMessageBoxSink sink(QString::fromUtf8(kTitle));
   ui::WindowLogFilter window_log(ui::UiLog::Instance());
   if (ui::UiLog::Instance().enabled()) app.installEventFilter(&window_log);
 

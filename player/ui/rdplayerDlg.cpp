@@ -161,7 +161,7 @@ RdplayerDlg::RdplayerDlg(Options options, QWidget* parent)
     own_compressors_ = std::make_unique<ui::DialogCompressorChooser>(this);
     options_.compressors = own_compressors_.get();
   }
-  disk_.set_message_sink([](const std::string& text) { Box(text); });
+  disk_.set_box_text_sink([](const std::string& text) { Box(text); });
   disk_.SetNetworkVersion(options_.network);
   BuildWindow();
   SetUpEngine();

@@ -362,7 +362,7 @@ int AviWriter::AddVideoFrame(const uint8_t* bitmap, std::size_t length, bool key
     case kAviStateWriting:
       return kAviWriteInProgress;
     default:
-      return kAviState4;
+      return kAviUnexpectedState;
   }
   if (!file_created_) return kAviNotCreated;
   Impl& m = *impl_;

@@ -34,7 +34,7 @@ inline constexpr int kAviOk = 0;
 inline constexpr int kAviIdle = 100;
 inline constexpr int kAviBeingCreated = 101;
 inline constexpr int kAviBeingClosed = 102;
-inline constexpr int kAviState4 = 103;
+inline constexpr int kAviUnexpectedState = 103;  // in none of the states below
 inline constexpr int kAviWriteInProgress = 105;
 inline constexpr int kAviWriteFailed = 200;
 inline constexpr int kAviNoData = 206;
@@ -119,30 +119,33 @@ class AviWriter {
 
   // Creates the file. `header` describes every frame: 40 bytes, bottom-up
   // (positive height), uncompressed, 24 bits, the same width and height.
-  // 0 recording; 302 empty path; 102 being closed; 101 being created; 404 a
-  // size or the bit depth not positive; 600 the file cannot be created; 602 a
-  // stream cannot be created; 402 the compressor choice was cancelled; 603 the
-  // compressor cannot be made; 606 a format is refused (for the video format
-  // the message "Invalid codec!" is shown). A failed Create leaves no file.
+  // kAviOk recording; kAviEmptyPath; kAviBeingClosed; kAviBeingCreated;
+  // kAviBadSize (a size or the bit depth not positive); kAviCannotCreateFile;
+  // kAviCannotCreateStream; kAviCancelled (the compressor choice);
+  // kAviCannotMakeCompressed (the compressor cannot be made); kAviFormatRefused
+  // (for the video format the message "Invalid codec!" is shown). A failed
+  // Create leaves no file.
   int Create(const std::string& path, int bits_per_pixel, int width, int height,
              const BitmapInfoHeader& header);
 
   // Adds one bottom-up bitmap of ImageSize() bytes; key frame when asked or
-  // first of the file. 0; 200 the write failed; 206 no data (or fewer bytes
-  // than the image size); 100/101/102/103/105 not recording; 403 no file;
-  // 607 no compressed stream (after Release).
+  // first of the file. kAviOk; kAviWriteFailed; kAviNoData (or fewer bytes
+  // than the image size); not recording: kAviIdle, kAviBeingCreated,
+  // kAviBeingClosed, kAviUnexpectedState, kAviWriteInProgress; kAviNotCreated
+  // (no file); kAviNoCompressedStream (after Release).
   int AddVideoFrame(const uint8_t* bitmap, std::size_t length, bool key_frame);
 
   // Adds one block of A-law bytes at the next audio position and advances it
   // by 4000 samples; a shorter block is completed with silence so that the
-  // following blocks keep their place. 0; 200 the write failed or no export runs.
+  // following blocks keep their place. kAviOk; kAviWriteFailed when the write
+  // failed or no export runs.
   int AddAudio(const uint8_t* alaw, std::size_t length);
 
   // Finishes the file on disk (the stop command). The state stays recording
   // with nothing to write to; Close (next Create, destruction) completes it.
   void Release();
 
-  // 0 done or idle; 102 being closed; 101 being created.
+  // kAviOk done or idle; kAviBeingClosed; kAviBeingCreated.
   int Close();
 
   // Video rate written at Close instead of the measured one (for exports

@@ -132,7 +132,7 @@ bool ConnectSession(rd::RcCtrlMain& main, LiveDvr& dvr, std::chrono::millisecond
   return PumpUntil(
       [&] {
         rd::DvrStateBlock st;
-        return main.ConnectionState() == rd::rcstate::kOpen && main.GetDvrState(&st) &&
+        return main.ConnectionState() == rd::rcstate::kOpen && main.DvrState(&st) &&
                st.settings_valid && st.status_valid;
       },
       timeout);

@@ -260,10 +260,10 @@ void CloseNextBox(BoxSeen* seen) {
   });
 }
 
-TEST(QtMessageSink, ModalBoxAsGivenAndQueuedFromAWorker) {
+TEST(QtMessageBoxSink, ModalBoxAsGivenAndQueuedFromAWorker) {
   rdtest::TempDir dir;
   UiLog log((dir / "ui.log").string());
-  QtMessageSink sink(QStringLiteral("Tessaro"), log);
+  QtMessageBoxSink sink(QStringLiteral("Tessaro"), log);
   BoxSeen seen;
   CloseNextBox(&seen);
   ShowMessage("RDCP Connection Failed", "Could find the DVR\nCheck the IP address and try again",

@@ -381,7 +381,7 @@ class Runner {
     WaitsFor({rdcp::kGetSettings, rdcp::kGetStatus});
     bool ok = Pump(seconds(g.connect_timeout_s + 10), [&] {
       DvrStateBlock st;
-      return main_.ConnectionState() >= rcstate::kOpen && main_.GetDvrState(&st) &&
+      return main_.ConnectionState() >= rcstate::kOpen && main_.DvrState(&st) &&
              st.settings_valid && st.status_valid;
     });
     connecting_ = false;
@@ -410,7 +410,7 @@ class Runner {
 
   DvrStateBlock State() {
     DvrStateBlock st;
-    main_.GetDvrState(&st);
+    main_.DvrState(&st);
     return st;
   }
 
@@ -710,7 +710,7 @@ int DvrCommand(const Global& g, const std::vector<std::string>& args, std::ostre
     if (!run.WaitMessage(rcmsg::kDvrStatus)) return event_or_fail("no status");
     DvrStateBlock st = run.State();
     DvrTime t{};
-    const bool have_time = m.GetDvrTime(&t);
+    const bool have_time = m.Time(&t);
     out << "{\"dvr\": " << JsonString(g.dvr) << ",\n \"settings\": " << SettingsJson(st.settings)
         << ",\n \"status\": " << StatusJson(st.status)
         << ",\n \"time\": " << (have_time ? JsonString(TimeString(t)) : "null")
@@ -734,7 +734,7 @@ int DvrCommand(const Global& g, const std::vector<std::string>& args, std::ostre
     m.RequestEventList();
     if (!run.WaitMessage(rcmsg::kEventListDone, seconds(30))) return event_or_fail("no event list");
     std::vector<EventRecord> events;
-    m.GetEventList(&events);
+    m.EventList(&events);
     out << "[";
     for (std::size_t i = 0; i < events.size(); ++i) {
       const EventRecord& e = events[i];
@@ -794,7 +794,7 @@ int DvrCommand(const Global& g, const std::vector<std::string>& args, std::ostre
     if (!run.WaitMessage(rcmsg::kSettingsRefreshed)) return event_or_fail("no settings");
     DvrStateBlock st = run.State();
     DvrTime t{};
-    m.GetDvrTime(&t);
+    m.Time(&t);
     uint8_t h[24];
     st.schedule.Unpack(h);
     out << "{\"settings\": " << SettingsJson(st.settings)

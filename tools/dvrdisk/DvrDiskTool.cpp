@@ -212,7 +212,7 @@ int OpenTarget(Options& o, Target* t, std::ostream& err) {
     return kExitNoDevice;
   }
   std::string fault;
-  t->disk.set_message_sink([&](const std::string& text) { fault = text; });
+  t->disk.set_box_text_sink([&](const std::string& text) { fault = text; });
   t->disk.SetNetworkVersion(o.network);
   if (!t->disk.DetectDvrDisk(t->path)) {
     if (!fault.empty()) {
@@ -266,7 +266,7 @@ int Scan(const Options& o, std::ostream& out, std::ostream& err) {
   // The layout decides which marker the walk stops at (the lower one of a
   // network disk), as when a disk is opened.
   disk.SetNetworkVersion(o.network);
-  disk.set_message_sink([&](const std::string& text) { err << "dvrdisk: " << text << "\n"; });
+  disk.set_box_text_sink([&](const std::string& text) { err << "dvrdisk: " << text << "\n"; });
   std::string map_error;
   const DriveMap drives = DriveMap::FromEnvironment(&map_error);
   if (!map_error.empty()) {

@@ -551,7 +551,7 @@ void DvrSim::HandleRequest(const rdcp::Frame& f) {
       }
       if (f.param != static_cast<uint8_t>(conn_.challenge ^ kChallengeXor)) {
         log_.Note("wrong challenge answer");
-        Reply(kSessionEnded);
+        Reply(kSessionEndedReply);
         EndSession("wrong challenge answer");
         conn_.close_done = true;
         return;
@@ -900,7 +900,7 @@ void DvrSim::Housekeeping() {
     }
   }
   if (due(ScenarioKind::kSessionEnd, conn_.session_end_done)) {
-    Reply(rdcp::kSessionEnded);
+    Reply(rdcp::kSessionEndedReply);
     EndSession("session end (scenario)");
     return;
   }

@@ -316,7 +316,7 @@ bool RdcpSession::Dispatch(const rdcp::Frame& f) {
     return false;
   }
   switch (t) {
-    case kSessionEnded:
+    case kSessionEndedReply:
     case kClosedByKeypad:
       Sink().OnRdcpReply(t, 0);
       return true;  // the session is over: the rest of the read is dropped
@@ -324,7 +324,7 @@ bool RdcpSession::Dispatch(const rdcp::Frame& f) {
       HandleEventList(f.payload, f.length, true);
       return false;  // further parts in the same read are handled as well
     case kStatusChanged:
-      GetStatus();
+      RequestStatus();
       return false;
     case kStatusPush:
       HandleStatusPush(f.payload, f.length);
@@ -377,7 +377,7 @@ void RdcpSession::HandleReply(uint8_t type, const uint8_t* payload, std::size_t 
     // reported, and only when an open was actually outstanding (a stray
     // rejection must not report a refused password on an open session).
     if (type == kSessionAccepted && completed) sink.OnRdcpReply(kNak, error);
-    if (type == kFastForwardAccepted) GetStatus();
+    if (type == kFastForwardAccepted) RequestStatus();
     return;
   }
 
@@ -450,7 +450,7 @@ void RdcpSession::HandleReply(uint8_t type, const uint8_t* payload, std::size_t 
       sink.OnDvrInfoChanged();
       break;
     case kFastForwardAccepted:
-      GetStatus();
+      RequestStatus();
       break;
     case kStreamFilterChanged:
       if (apply) {
@@ -599,16 +599,16 @@ bool RdcpSession::WaitCloseSessionSent(int timeout_ms) {
   }
 }
 
-EngineResult RdcpSession::GetSettings() {
+EngineResult RdcpSession::RequestSettings() {
   return EnqueueRequest(rdcp::kGetSettings, 0, nullptr, 0);
 }
-EngineResult RdcpSession::GetSchedule() {
+EngineResult RdcpSession::RequestSchedule() {
   return EnqueueRequest(rdcp::kGetSchedule, 0, nullptr, 0);
 }
-EngineResult RdcpSession::GetTime() {
+EngineResult RdcpSession::RequestTime() {
   return EnqueueRequest(rdcp::kGetTime, 0, nullptr, 0);
 }
-EngineResult RdcpSession::GetStatus() {
+EngineResult RdcpSession::RequestStatus() {
   return EnqueueRequest(rdcp::kGetStatus, 0, nullptr, 0);
 }
 
@@ -659,7 +659,7 @@ EngineResult RdcpSession::StopRecording() {
   return EnqueueRequest(rdcp::kStopRecording, 0, nullptr, 0);
 }
 
-EngineResult RdcpSession::GetEventList() {
+EngineResult RdcpSession::RequestEventList() {
   if (event_list_requested_.exchange(true)) return engine::kOk;  // one list at a time
   {
     std::lock_guard<std::mutex> lock(state_mutex_);
@@ -823,7 +823,7 @@ ChannelDisplayState RdcpSession::StreamChannelsWanted() const {
   return c;
 }
 
-bool RdcpSession::GetDvrTime(DvrTime* out) const {
+bool RdcpSession::Time(DvrTime* out) const {
   std::lock_guard<std::mutex> lock(state_mutex_);
   if (!cache_.time_valid || out == nullptr) return false;
   *out = cache_.time;
@@ -835,7 +835,7 @@ void RdcpSession::Schedule(uint8_t hours[24]) const {
   cache_.schedule.Unpack(hours);
 }
 
-bool RdcpSession::GetEventList(std::vector<EventRecord>* out) const {
+bool RdcpSession::EventList(std::vector<EventRecord>* out) const {
   std::lock_guard<std::mutex> lock(state_mutex_);
   if (!cache_.event_list_valid || out == nullptr) return false;
   out->assign(events_, events_ + event_count_);

@@ -90,7 +90,9 @@ class RdcpSession : public EngineSocket {
   void ProcessRead(const uint8_t* data, std::size_t size);
 
   // --- requests (each returns the result of Enqueue, or of Send for the two
-  // direct ones)
+  // direct ones). Request* queue the messages that fetch a record (GetSettings,
+  // GetSchedule, GetTime, GetEventList, GetStatus); the reply fills the cache,
+  // which the readers below return.
   // Six password digit values 0..15 in typed order. Clears the cache first.
   EngineResult OpenSession(const uint8_t password[6]);
   // Ends the session: message 17, written by the sender thread ahead of any
@@ -102,10 +104,10 @@ class RdcpSession : public EngineSocket {
   // after cannot lose it. False at once when no 17 is waiting; false on
   // timeout or when its write failed (a DVR that is gone).
   bool WaitCloseSessionSent(int timeout_ms);
-  EngineResult GetSettings();
-  EngineResult GetSchedule();
+  EngineResult RequestSettings();
+  EngineResult RequestSchedule();
   EngineResult SetSchedule(const uint8_t hours[24]);
-  EngineResult GetTime();
+  EngineResult RequestTime();
   EngineResult SetTime(const DvrTime& time);
   EngineResult SetRecordMode(uint8_t value);
   EngineResult SetInputChannels(uint8_t mask);
@@ -117,7 +119,7 @@ class RdcpSession : public EngineSocket {
   EngineResult StartRecording();
   EngineResult StopRecording();
   // Refused silently (0, nothing queued) while an event-list request runs.
-  EngineResult GetEventList();
+  EngineResult RequestEventList();
   EngineResult Play();
   EngineResult PlayFrom(uint8_t disk, const DvrTime& start);
   EngineResult PlayEvent(uint8_t disk, uint32_t event_id);
@@ -126,14 +128,14 @@ class RdcpSession : public EngineSocket {
   EngineResult FastForward();
   EngineResult Rewind();
   EngineResult SetStreamFilter(uint8_t interval, uint8_t filter);
-  EngineResult GetStatus();
+  EngineResult RequestStatus();
   EngineResult SetAudioFlags(uint8_t flags);
 
   // Stores the info of the latest video chunk: rate code and stream content
   // byte always; the time as the DVR time unless the DVR is playing (mode 1-3).
   void StoreStreamHeader(const RecTime& time, uint8_t rate_code, uint8_t channel_set);
 
-  // --- getters (copies of the cache)
+  // --- cache readers (copies; nothing is sent)
   DvrStateBlock State() const;
   uint8_t RecordMode() const;
   uint8_t VideoQuality() const;
@@ -159,10 +161,10 @@ class RdcpSession : public EngineSocket {
   ChannelDisplayState StreamChannelsPresent() const;
   ChannelDisplayState StreamChannelsShown() const;
   ChannelDisplayState StreamChannelsWanted() const;
-  bool GetDvrTime(DvrTime* out) const;     // false until a time reply
+  bool Time(DvrTime* out) const;           // false until a time reply
   void Schedule(uint8_t hours[24]) const;  // zeros until a schedule arrived
   // Newest first; false (and `out` untouched) until the list is complete.
-  bool GetEventList(std::vector<EventRecord>* out) const;
+  bool EventList(std::vector<EventRecord>* out) const;
   bool SettingsValid() const;
   bool StatusValid() const;
   bool EventListRequested() const { return event_list_requested_.load(); }

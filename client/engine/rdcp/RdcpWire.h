@@ -195,7 +195,7 @@ enum Type : uint8_t {
   kSetAudioFlags = 45,
 
   kSessionAccepted = 64,
-  kSessionEnded = 65,
+  kSessionEndedReply = 65,
   kClosedByKeypad = 66,
   kSettingsReply = 67,
   kScheduleReply = 68,

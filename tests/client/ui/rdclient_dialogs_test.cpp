@@ -645,7 +645,7 @@ TEST_F(DialogsEndToEnd, TimedPlaySendsTheChosenTimeAndThePictureShowsPlay) {
   ASSERT_TRUE(rdtest::PumpUntil([&] { return Main().DvrMode() == dvr_mode::kView; }, 10s));
   std::vector<EventRecord> events;
   Main().RequestEventList();
-  ASSERT_TRUE(rdtest::PumpUntil([&] { return Main().GetEventList(&events) && !events.empty(); }));
+  ASSERT_TRUE(rdtest::PumpUntil([&] { return Main().EventList(&events) && !events.empty(); }));
   const auto range = std::find_if(events.begin(), events.end(),
                                   [](const EventRecord& e) { return e.kind == 0 && e.disk == 0; });
   ASSERT_NE(range, events.end()) << "the master disk's recorded range";

@@ -166,7 +166,7 @@ TEST(DvrDiskTest, GeometryFailureShowsReadHddFault) {
   probe.log().fail_size = true;
   DvrDisk disk(probe.opener());
   std::vector<std::string> messages;
-  disk.set_message_sink([&](const std::string& text) { messages.push_back(text); });
+  disk.set_box_text_sink([&](const std::string& text) { messages.push_back(text); });
   EXPECT_FALSE(disk.DetectDvrDisk(path));
   EXPECT_EQ(messages, std::vector<std::string>{"READ HDD FAULT"});
   // A missing drive is not a DVR disk, without a message.

@@ -250,7 +250,7 @@ TEST(ChunkReadTest, NeverReadsPastTheAreaAndReportsOpenErrors) {
   rdtest::ProbeOpener probe;
   ChunkLoader loader(probe.opener());
   std::vector<std::string> messages;
-  loader.set_message_sink([&](const std::string& text) { messages.push_back(text); });
+  loader.set_box_text_sink([&](const std::string& text) { messages.push_back(text); });
   ASSERT_TRUE(loader.OpenSource((dir / "disk.img").string()));
   std::vector<uint8_t> chunk(kChunkBytes);
   EXPECT_EQ(loader.ReadChunk(0, area_bytes, chunk.data()), kChunkBytes);

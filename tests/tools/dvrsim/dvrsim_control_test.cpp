@@ -83,7 +83,7 @@ TEST_F(ControlTest, OpensASessionOnlyWithThePasswordAndTheRightAnswer) {
       peer_.Send(Frame(rdcp::kChallengeAnswer, static_cast<uint8_t>(r->payload[0] ^ 0x6F))));
   auto end = peer_.Next();
   ASSERT_TRUE(end);
-  EXPECT_EQ(end->type, rdcp::kSessionEnded);
+  EXPECT_EQ(end->type, rdcp::kSessionEndedReply);
   EXPECT_TRUE(peer_.WaitClosed());
   // A new client with the right answer gets its requests answered.
   ControlPeer second;

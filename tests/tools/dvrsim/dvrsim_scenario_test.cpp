@@ -67,7 +67,7 @@ TEST_F(ScenarioTest, KeepAlivesGoUnansweredAfterTheirTime) {
 TEST_F(ScenarioTest, SessionEndAndKeypadCloseAndConnectionClose) {
   StartWith("session-end:1");
   Connect();
-  auto end = control_.Expect(rdcp::kSessionEnded, 5s);
+  auto end = control_.Expect(rdcp::kSessionEndedReply, 5s);
   ASSERT_TRUE(end);
   EXPECT_TRUE(stream_.WaitClosed(5s)) << "the stream ends with the session";
 

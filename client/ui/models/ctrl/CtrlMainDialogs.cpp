@@ -5,7 +5,7 @@ namespace rd::ui {
 DvrMgrSource ReadDvrMgrSource(const RcCtrlMain& main) {
   DvrMgrSource s;
   DvrStateBlock state;
-  if (!main.IsSessionConnected() || !main.GetDvrState(&state) || !state.settings_valid) return s;
+  if (!main.IsSessionConnected() || !main.DvrState(&state) || !state.settings_valid) return s;
   const DvrSettings& d = state.settings;
   s.connected = true;
   s.record_mode = d.record_mode;
@@ -20,7 +20,7 @@ DvrMgrSource ReadDvrMgrSource(const RcCtrlMain& main) {
   s.audio_recording = (d.audio_flags & 0x01) != 0;
   s.speaker_muted = (d.audio_flags & 0x02) != 0;
   s.disks = ReadDisks(main);
-  main.GetDvrTime(&s.time);
+  main.Time(&s.time);
   state.schedule.Unpack(s.schedule.data());
   return s;
 }
@@ -39,7 +39,7 @@ std::array<DiskInfo, 2> ReadDisks(const RcCtrlMain& main) {
 
 std::vector<EventRecord> ReadEventList(const RcCtrlMain& main) {
   std::vector<EventRecord> events;
-  main.GetEventList(&events);
+  main.EventList(&events);
   return events;
 }
 

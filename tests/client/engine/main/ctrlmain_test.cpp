@@ -239,11 +239,11 @@ TEST_F(CtrlMainTest, SuccessfulConnectConversationAndLiveFrames) {
   EXPECT_TRUE(main->AutoAdjust());
 
   DvrStateBlock st;
-  ASSERT_TRUE(main->GetDvrState(&st));
+  ASSERT_TRUE(main->DvrState(&st));
   EXPECT_TRUE(st.settings_valid);
   EXPECT_TRUE(st.status_valid);
   DvrTime t;
-  EXPECT_TRUE(rdtest::WaitFor([&] { return main->GetDvrTime(&t); }));
+  EXPECT_TRUE(rdtest::WaitFor([&] { return main->Time(&t); }));
 
   // The one-second tick and the repaint.
   window.Clear();

@@ -68,7 +68,7 @@ TEST_F(DvrSimTest, WholeSession) {
   ASSERT_TRUE(WaitFor([&] { return dvr->session_open(); }));
 
   // The records.
-  ASSERT_TRUE(Ack(rdcp::kSettingsReply, [&] { return s.GetSettings(); }));
+  ASSERT_TRUE(Ack(rdcp::kSettingsReply, [&] { return s.RequestSettings(); }));
   const DvrSettings dvs = dvr->settings();
   EXPECT_TRUE(s.SettingsValid());
   EXPECT_EQ(s.RecordMode(), dvs.record_mode);
@@ -78,19 +78,19 @@ TEST_F(DvrSimTest, WholeSession) {
   EXPECT_GT(s.DiskCapacityMb(0), 0u);
   EXPECT_EQ(s.AudioAvailable(), dvs.audio_available);
 
-  ASSERT_TRUE(Ack(rdcp::kStatusReply, [&] { return s.GetStatus(); }));
+  ASSERT_TRUE(Ack(rdcp::kStatusReply, [&] { return s.RequestStatus(); }));
   EXPECT_TRUE(s.StatusValid());
   EXPECT_EQ(s.DvrMode(), dvr->status().mode);
   EXPECT_GE(sink.statuses(), 1);
 
-  ASSERT_TRUE(Ack(rdcp::kTimeReply, [&] { return s.GetTime(); }));
+  ASSERT_TRUE(Ack(rdcp::kTimeReply, [&] { return s.RequestTime(); }));
   DvrTime t;
-  ASSERT_TRUE(s.GetDvrTime(&t));
+  ASSERT_TRUE(s.Time(&t));
   EXPECT_EQ(t.year, dvr->time().year);
   EXPECT_GE(t.month, 1);
   EXPECT_LE(t.month, 12);
 
-  ASSERT_TRUE(Ack(rdcp::kScheduleReply, [&] { return s.GetSchedule(); }));
+  ASSERT_TRUE(Ack(rdcp::kScheduleReply, [&] { return s.RequestSchedule(); }));
   EXPECT_TRUE(s.State().schedule_valid);
 
   // Every change request, acknowledged and cached, and taken by the DVR.
@@ -100,7 +100,7 @@ TEST_F(DvrSimTest, WholeSession) {
   uint8_t back[24];
   s.Schedule(back);
   EXPECT_EQ(std::vector<uint8_t>(back, back + 24), std::vector<uint8_t>(hours, hours + 24));
-  ASSERT_TRUE(Ack(rdcp::kScheduleReply, [&] { return s.GetSchedule(); }));
+  ASSERT_TRUE(Ack(rdcp::kScheduleReply, [&] { return s.RequestSchedule(); }));
   s.Schedule(back);
   EXPECT_EQ(std::vector<uint8_t>(back, back + 24), std::vector<uint8_t>(hours, hours + 24));
 
@@ -110,7 +110,7 @@ TEST_F(DvrSimTest, WholeSession) {
   set.day = 15;
   set.hour = 12;
   ASSERT_TRUE(Ack(rdcp::kTimeChanged, [&] { return s.SetTime(set); }));
-  ASSERT_TRUE(s.GetDvrTime(&t));
+  ASSERT_TRUE(s.Time(&t));
   EXPECT_EQ(t, set);
   EXPECT_EQ(dvr->time().year, 25);
 
@@ -156,7 +156,7 @@ TEST_F(DvrSimTest, WholeSession) {
   }
   // A fresh settings reply agrees with what the acknowledgements cached.
   const DvrSettings cached = s.State().settings;
-  ASSERT_TRUE(Ack(rdcp::kSettingsReply, [&] { return s.GetSettings(); }));
+  ASSERT_TRUE(Ack(rdcp::kSettingsReply, [&] { return s.RequestSettings(); }));
   EXPECT_EQ(s.State().settings.record_mode, cached.record_mode);
   EXPECT_EQ(s.State().settings.input_mask, cached.input_mask);
   EXPECT_EQ(s.State().settings.alarm_record_duration, cached.alarm_record_duration);
@@ -171,9 +171,9 @@ TEST_F(DvrSimTest, WholeSession) {
   ASSERT_TRUE(WaitFor([&] { return s.DvrMode() == 0 && dvr->status().mode == 0; }));
 
   // The event list.
-  ASSERT_TRUE(Ack(rdcp::kEventListPart, [&] { return s.GetEventList(); }));
+  ASSERT_TRUE(Ack(rdcp::kEventListPart, [&] { return s.RequestEventList(); }));
   std::vector<EventRecord> events;
-  ASSERT_TRUE(s.GetEventList(&events));
+  ASSERT_TRUE(s.EventList(&events));
   for (std::size_t i = 1; i < events.size(); ++i)
     EXPECT_GE(CompareDvrTime(events[i - 1].start, events[i].start), 0);
 
@@ -182,7 +182,7 @@ TEST_F(DvrSimTest, WholeSession) {
   for (int tick = 1; tick <= 14; ++tick) {
     s.PollTick();
     if (tick % 2 == 0) {
-      ASSERT_TRUE(Ack(rdcp::kTimeReply, [&] { return s.GetTime(); }));
+      ASSERT_TRUE(Ack(rdcp::kTimeReply, [&] { return s.RequestTime(); }));
     }
   }
   EXPECT_EQ(sink.poll_timeouts(), 0);

@@ -213,7 +213,7 @@ bool ConnectOpenCloseCycle(uint16_t port, const uint8_t password[6], std::string
     session.Stop();
     return fail("refused");
   }
-  if (session.GetSettings() != rd::engine::kOk) return fail("queue settings");
+  if (session.RequestSettings() != rd::engine::kOk) return fail("queue settings");
   if (!WaitFor([&] { return sink.CountReply(rd::rdcp::kSettingsReply) == 1; }))
     return fail("settings reply");
   if (session.CloseSession() != rd::engine::kOk) return fail("close session");

@@ -100,20 +100,20 @@ class SessionTest : public ::testing::Test {
 
 TEST_F(SessionTest, TwoMessagesInOneReadAreBothHandledInOrder) {
   ASSERT_NO_FATAL_FAILURE(Open());
-  ASSERT_EQ(session->GetTime(), engine::kOk);
+  ASSERT_EQ(session->RequestTime(), engine::kOk);
   Expect(rdcp::kGetTime);
   ASSERT_TRUE(peer.Write(Concat(
       {Msg(rdcp::kTimeReply, 0, {1, 2, 3, 4, 5, 6}), Msg(rdcp::kStatusPush, 0, StatusBytes(4))})));
   ASSERT_TRUE(WaitFor([&] { return sink.statuses() == 1; }));
   DvrTime t;
-  ASSERT_TRUE(session->GetDvrTime(&t));
+  ASSERT_TRUE(session->Time(&t));
   EXPECT_EQ(t.year, 6);
   EXPECT_EQ(session->DvrMode(), 4);
   EXPECT_EQ(sink.CountReply(rdcp::kTimeReply), 1);
 }
 
 TEST_F(SessionTest, SessionEndedDropsTheRestOfTheRead) {
-  for (uint8_t ended : {rdcp::kSessionEnded, rdcp::kClosedByKeypad}) {
+  for (uint8_t ended : {rdcp::kSessionEndedReply, rdcp::kClosedByKeypad}) {
     SCOPED_TRACE(int(ended));
     ScriptedPeer p;
     RecordingSink k;
@@ -229,7 +229,7 @@ TEST_F(SessionTest, UnansweredRequestsAreSentAgainAfterOneOrTwoSeconds) {
   };
   for (Case c :
        {Case{&RdcpSession::StopRecording, rdcp::kStopRecording, rdcp::kRecordingStopped, 1000},
-        Case{&RdcpSession::GetSettings, rdcp::kGetSettings, rdcp::kSettingsReply, 2000}}) {
+        Case{&RdcpSession::RequestSettings, rdcp::kGetSettings, rdcp::kSettingsReply, 2000}}) {
     SCOPED_TRACE(int(c.type));
     ASSERT_EQ((session.get()->*c.request)(), engine::kOk);
     PeerMsg first = Expect(c.type);
@@ -249,7 +249,7 @@ TEST_F(SessionTest, UnansweredRequestsAreSentAgainAfterOneOrTwoSeconds) {
 
 TEST_F(SessionTest, TheThirtySecondEnqueueWaitsWhileTheSenderIsStalled) {
   ASSERT_NO_FATAL_FAILURE(Open());
-  ASSERT_EQ(session->GetStatus(), engine::kOk);
+  ASSERT_EQ(session->RequestStatus(), engine::kOk);
   Expect(rdcp::kGetStatus);  // sent, awaiting its reply: the ring is stalled
   for (int i = 0; i < 30; ++i) ASSERT_EQ(session->StopPlay(), engine::kOk);
   std::atomic<bool> done{false};
@@ -269,11 +269,11 @@ TEST_F(SessionTest, TheThirtySecondEnqueueWaitsWhileTheSenderIsStalled) {
 
 TEST_F(SessionTest, EnqueueFailsWithoutASenderAndStopReleasesAWaitingProducer) {
   RdcpSession idle;
-  EXPECT_EQ(idle.GetStatus(), engine::kSenderNotRunning);
+  EXPECT_EQ(idle.RequestStatus(), engine::kSenderNotRunning);
   EXPECT_EQ(idle.Stop(), engine::kSessionNotStarted);
 
   ASSERT_NO_FATAL_FAILURE(Open());
-  ASSERT_EQ(session->GetStatus(), engine::kOk);
+  ASSERT_EQ(session->RequestStatus(), engine::kOk);
   Expect(rdcp::kGetStatus);
   for (int i = 0; i < 30; ++i) ASSERT_EQ(session->StopPlay(), engine::kOk);
   std::atomic<int> result{-1};
@@ -346,7 +346,7 @@ TEST_F(SessionTest, OtherRejectionsEndTheRequestSilently) {
   // A rejected change leaves the cache unchanged; the next request goes out
   // at once, not after a retransmission delay.
   ASSERT_EQ(session->SetRecordMode(1), engine::kOk);
-  ASSERT_EQ(session->GetTime(), engine::kOk);
+  ASSERT_EQ(session->RequestTime(), engine::kOk);
   Expect(rdcp::kSetRecordMode);
   auto t0 = std::chrono::steady_clock::now();
   ASSERT_TRUE(peer.Reply(rdcp::kNak, 3));
@@ -394,9 +394,9 @@ TEST_F(SessionTest, OtherRejectionsEndTheRequestSilently) {
 TEST_F(SessionTest, CloseSessionGoesOutAheadOfAWaitingRequestOnce) {
   ASSERT_NO_FATAL_FAILURE(Open());
   EXPECT_FALSE(session->WaitCloseSessionSent(1000)) << "no CloseSession was asked for";
-  ASSERT_EQ(session->GetStatus(), engine::kOk);
-  Expect(rdcp::kGetStatus);                    // left unanswered for now
-  ASSERT_EQ(session->GetTime(), engine::kOk);  // waits in the ring behind it
+  ASSERT_EQ(session->RequestStatus(), engine::kOk);
+  Expect(rdcp::kGetStatus);                        // left unanswered for now
+  ASSERT_EQ(session->RequestTime(), engine::kOk);  // waits in the ring behind it
   ASSERT_EQ(session->CloseSession(), engine::kOk);
   ASSERT_EQ(session->CloseSession(), engine::kOk);
   EXPECT_TRUE(session->WaitCloseSessionSent(5000));
@@ -420,7 +420,7 @@ TEST_F(SessionTest, OpenSendsOneBytePerPasswordDigitAndAnswersTheChallenge) {
   EXPECT_EQ(answer.param, 0xFF ^ 0x6E);
   EXPECT_TRUE(answer.payload.empty());
   // The answer expects no reply: the next request follows without one.
-  ASSERT_EQ(session->GetSettings(), engine::kOk);
+  ASSERT_EQ(session->RequestSettings(), engine::kOk);
   Expect(rdcp::kGetSettings, 500ms);
 }
 
@@ -504,21 +504,21 @@ TEST_F(SessionTest, ChangesAreStoredOnlyOnTheirOwnAcknowledgement) {
 TEST_F(SessionTest, ReplyToARequestSentWithoutReplyCompletesTheNextOne) {
   ASSERT_NO_FATAL_FAILURE(Open());
   ASSERT_EQ(session->StartRecording(), engine::kOk);
-  ASSERT_EQ(session->GetStatus(), engine::kOk);
+  ASSERT_EQ(session->RequestStatus(), engine::kOk);
   Expect(rdcp::kStartRecording);
   Expect(rdcp::kGetStatus);  // not held back: 32 expects no reply
   ASSERT_TRUE(peer.Reply(rdcp::kRecordingStarted));
   ASSERT_TRUE(WaitFor([&] { return sink.CountReply(rdcp::kRecordingStarted) == 1; }));
   EXPECT_GE(sink.info_changed(), 1);
   // The status request counts as answered: the next request goes out at once.
-  ASSERT_EQ(session->GetTime(), engine::kOk);
+  ASSERT_EQ(session->RequestTime(), engine::kOk);
   Expect(rdcp::kGetTime, 500ms);
 }
 
 TEST_F(SessionTest, EventListPartsInOneReadAreAllAppendedAndSortedNewestFirst) {
   ASSERT_NO_FATAL_FAILURE(Open());
-  ASSERT_EQ(session->GetEventList(), engine::kOk);
-  ASSERT_EQ(session->GetEventList(), engine::kOk);  // refused: one list at a time
+  ASSERT_EQ(session->RequestEventList(), engine::kOk);
+  ASSERT_EQ(session->RequestEventList(), engine::kOk);  // refused: one list at a time
   Expect(rdcp::kGetEventList);
   std::vector<uint8_t> part1 = Concat({EventBytes(1, 20, 1, 1), EventBytes(2, 21, 6, 1)});
   std::vector<uint8_t> part2 = Concat({EventBytes(3, 20, 12, 31, 23, 59, 59)});
@@ -528,27 +528,27 @@ TEST_F(SessionTest, EventListPartsInOneReadAreAllAppendedAndSortedNewestFirst) {
                          Msg(rdcp::kEventListPart, 0, part3)})));
   EXPECT_TRUE(peer.Quiet(300ms));  // only one request went out
   std::vector<EventRecord> list;
-  EXPECT_FALSE(session->GetEventList(&list));  // not complete yet
+  EXPECT_FALSE(session->EventList(&list));  // not complete yet
   ASSERT_TRUE(peer.Reply(rdcp::kEventListPart));
   ASSERT_TRUE(WaitFor([&] { return sink.CountReply(rdcp::kEventListPart) == 1; }));
-  ASSERT_TRUE(session->GetEventList(&list));
+  ASSERT_TRUE(session->EventList(&list));
   std::vector<uint32_t> ids;
   for (const auto& e : list) ids.push_back(e.id);
   EXPECT_EQ(ids, (std::vector<uint32_t>{4, 2, 3, 1}));
   EXPECT_FALSE(session->EventListRequested());
 
   // An empty list: count 0, valid.
-  ASSERT_EQ(session->GetEventList(), engine::kOk);
+  ASSERT_EQ(session->RequestEventList(), engine::kOk);
   Expect(rdcp::kGetEventList);
   ASSERT_TRUE(peer.Reply(rdcp::kEventListPart));
   ASSERT_TRUE(WaitFor([&] { return sink.CountReply(rdcp::kEventListPart) == 2; }));
-  ASSERT_TRUE(session->GetEventList(&list));
+  ASSERT_TRUE(session->EventList(&list));
   EXPECT_TRUE(list.empty());
 }
 
 TEST_F(SessionTest, EventListKeepsTheNewest256) {
   ASSERT_NO_FATAL_FAILURE(Open());
-  ASSERT_EQ(session->GetEventList(), engine::kOk);
+  ASSERT_EQ(session->RequestEventList(), engine::kOk);
   Expect(rdcp::kGetEventList);
   // 260 events in 20 parts of 13; ids 0..259, later ids later in time.
   std::vector<uint8_t> all;
@@ -563,7 +563,7 @@ TEST_F(SessionTest, EventListKeepsTheNewest256) {
   ASSERT_TRUE(peer.Reply(rdcp::kEventListPart));
   ASSERT_TRUE(WaitFor([&] { return sink.CountReply(rdcp::kEventListPart) == 1; }));
   std::vector<EventRecord> list;
-  ASSERT_TRUE(session->GetEventList(&list));
+  ASSERT_TRUE(session->EventList(&list));
   ASSERT_EQ(list.size(), 256u);
   for (const auto& e : list) EXPECT_GE(e.id, 4u) << "the earliest entries are overwritten";
   for (std::size_t i = 1; i < list.size(); ++i)
@@ -572,7 +572,7 @@ TEST_F(SessionTest, EventListKeepsTheNewest256) {
 
 TEST_F(SessionTest, EventListPartsCountAsProgressAndARejectionClearsTheMark) {
   ASSERT_NO_FATAL_FAILURE(Open());
-  ASSERT_EQ(session->GetEventList(), engine::kOk);
+  ASSERT_EQ(session->RequestEventList(), engine::kOk);
   Expect(rdcp::kGetEventList);
   // Parts keep arriving for longer than the 2 s retransmission delay: the
   // request is not sent again (that would duplicate the entries).
@@ -583,16 +583,16 @@ TEST_F(SessionTest, EventListPartsCountAsProgressAndARejectionClearsTheMark) {
   ASSERT_TRUE(peer.Reply(rdcp::kEventListPart));
   ASSERT_TRUE(WaitFor([&] { return sink.CountReply(rdcp::kEventListPart) == 1; }));
   std::vector<EventRecord> list;
-  ASSERT_TRUE(session->GetEventList(&list));
+  ASSERT_TRUE(session->EventList(&list));
   EXPECT_EQ(list.size(), 5u);
 
   // A rejected event-list request does not block later ones.
-  ASSERT_EQ(session->GetEventList(), engine::kOk);
+  ASSERT_EQ(session->RequestEventList(), engine::kOk);
   Expect(rdcp::kGetEventList);
   ASSERT_TRUE(peer.Reply(rdcp::kNak, 4));
   ASSERT_TRUE(WaitFor([&] { return !session->EventListRequested(); }));
   EXPECT_EQ(sink.CountReply(rdcp::kNak), 0);
-  ASSERT_EQ(session->GetEventList(), engine::kOk);
+  ASSERT_EQ(session->RequestEventList(), engine::kOk);
   Expect(rdcp::kGetEventList);
 }
 
@@ -616,7 +616,7 @@ TEST_F(SessionTest, SettingsRecordAndDiskGetters) {
     s[28] = c.audio_flags;
     s[29] = c.audio_available;
     s[35] = 0xEE;
-    RoundTrip(&RdcpSession::GetSettings, rdcp::kGetSettings, rdcp::kSettingsReply, s);
+    RoundTrip(&RdcpSession::RequestSettings, rdcp::kGetSettings, rdcp::kSettingsReply, s);
     ++n;
     EXPECT_TRUE(session->SettingsValid());
     EXPECT_EQ(session->State().settings.audio_flags, c.want_flags);
@@ -640,10 +640,10 @@ TEST_F(SessionTest, SettingsRecordAndDiskGetters) {
 
 TEST_F(SessionTest, ScheduleReplyOfTheWrongSizeIsIgnoredButReported) {
   ASSERT_NO_FATAL_FAILURE(Open());
-  RoundTrip(&RdcpSession::GetSchedule, rdcp::kGetSchedule, rdcp::kScheduleReply, {0xFF, 0xFF});
+  RoundTrip(&RdcpSession::RequestSchedule, rdcp::kGetSchedule, rdcp::kScheduleReply, {0xFF, 0xFF});
   EXPECT_FALSE(session->State().schedule_valid);
   int info = sink.info_changed();
-  RoundTrip(&RdcpSession::GetSchedule, rdcp::kGetSchedule, rdcp::kScheduleReply,
+  RoundTrip(&RdcpSession::RequestSchedule, rdcp::kGetSchedule, rdcp::kScheduleReply,
             {0x39, 0, 0, 0, 0, 0xC0});
   EXPECT_TRUE(session->State().schedule_valid);
   EXPECT_EQ(sink.info_changed(), info + 1);
@@ -681,7 +681,7 @@ TEST_F(SessionTest, AlarmRecordingMemoryRestoresTheStreamPair) {
     // Mode 6; a status reply during it does not replace the remembered pair.
     ASSERT_TRUE(peer.Reply(rdcp::kStatusPush, 0, StatusBytes(6, 9, 0x0F)));
     ASSERT_TRUE(peer.Reply(rdcp::kStatusPush, 0, StatusBytes(6, 9, 0x0F)));
-    ASSERT_EQ(session->GetStatus(), engine::kOk);
+    ASSERT_EQ(session->RequestStatus(), engine::kOk);
     Expect(rdcp::kGetStatus);
     ASSERT_TRUE(peer.Reply(rdcp::kStatusReply, 0, StatusBytes(6, 9, 0x0F)));
     ASSERT_TRUE(peer.Reply(rdcp::kStatusPush, 0, StatusBytes(c.after, 9, 0x0F)));
@@ -721,7 +721,7 @@ TEST(SessionCache, StreamHeaderAndChannelGetters) {
   EXPECT_EQ(s.StreamChannelsShown(), (ChannelDisplayState{1, {0, 1, 1, 1}}));
   EXPECT_EQ(s.StreamChannelsWanted(), (ChannelDisplayState{0, {0, 1, 1, 1}}));
   DvrTime unused;
-  EXPECT_FALSE(s.GetDvrTime(&unused));  // no time reply yet
+  EXPECT_FALSE(s.Time(&unused));  // no time reply yet
 }
 
 // ------------------------------------------------------------ connection
@@ -742,7 +742,7 @@ TEST_F(SessionTest, RefusedConnectIsReportedAndNothingElse) {
 
 TEST_F(SessionTest, PeerCloseIsReportedExactlyOnce) {
   ASSERT_NO_FATAL_FAILURE(Open());
-  ASSERT_EQ(session->GetStatus(), engine::kOk);
+  ASSERT_EQ(session->RequestStatus(), engine::kOk);
   Expect(rdcp::kGetStatus);
   peer.CloseClient();
   ASSERT_TRUE(WaitFor([&] { return sink.closes() == 1; }));

@@ -50,9 +50,8 @@ class CtrlDialogsTest : public ::testing::Test {
     const uint8_t password[6] = {1, 2, 3, 4, 5, 6};
     main_->Connect("127.0.0.1", password);
     DvrTime t;
-    ASSERT_TRUE(
-        rdtest::WaitFor([&] { return main_->ConnectionState() == 3 && main_->GetDvrTime(&t); },
-                        std::chrono::seconds(10)));
+    ASSERT_TRUE(rdtest::WaitFor([&] { return main_->ConnectionState() == 3 && main_->Time(&t); },
+                                std::chrono::seconds(10)));
   }
   void TearDown() override {
     if (main_) {
@@ -131,7 +130,7 @@ TEST_F(CtrlDialogsTest, ManagementDialogShowsTheDvrAndSendsOnlyTheQuality) {
   EXPECT_EQ(Received(Log(), mark, kChangeTypes), std::vector<int>{28});
   DvrStateBlock state;
   ASSERT_TRUE(rdtest::WaitFor(
-      [&] { return main_->GetDvrState(&state) && state.settings.video_quality == quality; }));
+      [&] { return main_->DvrState(&state) && state.settings.video_quality == quality; }));
 }
 
 TEST_F(CtrlDialogsTest, ASessionThatIsGoneIsReportedAndReadsAsNotConnected) {
