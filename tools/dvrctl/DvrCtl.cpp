@@ -11,6 +11,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <ostream>
 #include <sstream>
 #include <thread>
@@ -19,6 +20,7 @@
 #include "client/media/MysFormat.h"
 #include "client/media/RcLocalPlayer.h"
 #include "rd/Version.h"
+#include "tools/cli/CommandLine.h"
 
 namespace rd::dvrctl {
 namespace {
@@ -467,26 +469,21 @@ struct CommandArgs {
 
 bool SplitArgs(const std::vector<std::string>& args, std::size_t from,
                const std::vector<std::string>& valued, CommandArgs* out, std::ostream& err) {
-  for (std::size_t i = from; i < args.size(); ++i) {
-    const std::string& a = args[i];
-    if (a == "--help" || a == "-h") {
-      out->help = true;
-    } else if (a.rfind("--", 0) == 0) {
-      bool known = false;
-      for (const auto& v : valued) known |= v == a;
-      if (!known) {
-        err << "dvrctl: unknown option " << a << "\n";
-        return false;
-      }
-      if (i + 1 >= args.size()) {
-        err << "dvrctl: " << a << " needs a value\n";
-        return false;
-      }
-      out->opts[a] = args[++i];
-    } else {
-      out->plain.push_back(a);
-    }
+  CLI::App app;
+  cli::Configure(app, "");
+  app.set_help_flag();
+  app.add_flag("-h,--help", out->help);
+  std::vector<std::optional<std::string>> values(valued.size());
+  for (std::size_t i = 0; i < valued.size(); ++i) cli::AddValue(app, valued[i], values[i]);
+  app.add_option("arguments", out->plain);
+  const cli::Parsed p =
+      cli::Parse(app, std::vector<std::string>(args.begin() + static_cast<long>(from), args.end()));
+  if (p.kind == cli::Parsed::kError) {
+    err << "dvrctl: " << p.text << "\n";
+    return false;
   }
+  for (std::size_t i = 0; i < valued.size(); ++i)
+    if (values[i]) out->opts[valued[i]] = *values[i];
   return true;
 }
 
@@ -920,34 +917,47 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
   if (QGuiApplication::instance() == nullptr) app = std::make_unique<QGuiApplication>(argc, argv);
 
   Global g;
-  std::size_t i = 0;
-  for (; i < args.size(); ++i) {
-    const std::string& a = args[i];
-    if (a == "--help" || a == "-h") return out << kUsage, kExitOk;
-    if (a == "--version") return out << "dvrctl " << kVersion << "\n", kExitOk;
-    if (a.rfind("--", 0) != 0) break;
-    if (i + 1 >= args.size())
-      return err << "dvrctl: " << a << " needs a value\n" << kUsage, kExitUsage;
-    const std::string& v = args[++i];
-    long port;
-    if (a == "--dvr") {
-      g.dvr = v;
-    } else if (a == "--password") {
-      if (!ParsePassword(v, g.password))
-        return err << "dvrctl: --password needs six hexadecimal digits\n", kExitUsage;
-      g.have_password = true;
-    } else if (a == "--control-port" && ParseInt(v, 1, 65535, &port)) {
-      g.control_port = static_cast<uint16_t>(port);
-    } else if (a == "--stream-port" && ParseInt(v, 1, 65535, &port)) {
-      g.stream_port = static_cast<uint16_t>(port);
-    } else if (long secs; a == "--connect-timeout" && ParseInt(v, 1, 600, &secs)) {
-      g.connect_timeout_s = static_cast<int>(secs);
-    } else {
-      return err << "dvrctl: bad option " << a << " " << v << "\n" << kUsage, kExitUsage;
-    }
+  CLI::App line;
+  cli::Configure(line, kUsage, "dvrctl");
+  // The options before the command; the command and its arguments are left.
+  line.prefix_command();
+  std::optional<std::string> password, control_port, stream_port, timeout;
+  cli::AddValue(line, "--dvr", g.dvr);
+  cli::AddValue(line, "--password", password);
+  cli::AddValue(line, "--control-port", control_port);
+  cli::AddValue(line, "--stream-port", stream_port);
+  cli::AddValue(line, "--connect-timeout", timeout);
+  const cli::Parsed p = cli::Parse(line, args, false);
+  if (p.kind == cli::Parsed::kError)
+    return err << "dvrctl: " << p.text << "\n" << kUsage, kExitUsage;
+  if (auto done = cli::Finish(p, out, err, "dvrctl", kExitUsage)) return *done;
+  std::vector<std::string> rest = line.remaining();
+  if (!rest.empty() && rest[0].size() > 1 && rest[0][0] == '-')
+    return err << "dvrctl: unknown option '" << rest[0] << "'\n" << kUsage, kExitUsage;
+  if (password) {
+    if (!ParsePassword(*password, g.password))
+      return err << "dvrctl: --password needs six hexadecimal digits\n", kExitUsage;
+    g.have_password = true;
   }
-  if (i >= args.size()) return err << kUsage, kExitUsage;
-  std::vector<std::string> rest(args.begin() + static_cast<long>(i), args.end());
+  struct Ranged {
+    const char* name;
+    const std::optional<std::string>& text;
+    long lo, hi;
+    std::function<void(long)> set;
+  };
+  for (const Ranged& r : {Ranged{"--control-port", control_port, 1, 65535,
+                                 [&](long v) { g.control_port = static_cast<uint16_t>(v); }},
+                          Ranged{"--stream-port", stream_port, 1, 65535,
+                                 [&](long v) { g.stream_port = static_cast<uint16_t>(v); }},
+                          Ranged{"--connect-timeout", timeout, 1, 600,
+                                 [&](long v) { g.connect_timeout_s = static_cast<int>(v); }}}) {
+    long v = 0;
+    if (!r.text) continue;
+    if (!ParseInt(*r.text, r.lo, r.hi, &v))
+      return err << "dvrctl: bad option " << r.name << " " << *r.text << "\n" << kUsage, kExitUsage;
+    r.set(v);
+  }
+  if (rest.empty()) return err << kUsage, kExitUsage;
   const std::string& cmd = rest[0];
   if (!CommandHelp().count(cmd))
     return err << "dvrctl: unknown command " << cmd << "\n" << kUsage, kExitUsage;

@@ -10,6 +10,7 @@
 #include "player/disk/RecordingIndex.h"
 #include "player/playback/ChunkLoader.h"
 #include "rd/Version.h"
+#include "tools/cli/CommandLine.h"
 #include "tools/dvrdisk/DiskExport.h"
 #include "tools/dvrdisk/DiskPlay.h"
 
@@ -90,92 +91,92 @@ bool ParseUnsigned(const std::string& text, uint64_t* value) {
 
 // Returns an empty string on success, else the usage error.
 std::string ParseOptions(const std::vector<std::string>& args, Options* o) {
-  std::size_t i = 0;
-  auto value = [&](const std::string& name, std::string* out) -> bool {
-    if (i + 1 >= args.size()) return false;
-    *out = args[++i];
-    (void)name;
-    return true;
+  CLI::App app;
+  cli::Configure(app, HelpText(), "dvrdisk");
+  struct Valued {
+    const char* name;
+    const char* needs;
+    std::optional<std::string> value;
   };
-  for (; i < args.size(); ++i) {
-    const std::string& a = args[i];
-    std::string v;
-    if (a == "--help" || a == "-h") {
-      o->help = true;
-    } else if (a == "--version") {
-      o->version = true;
-    } else if (a == "--network") {
-      o->network = true;
-    } else if (a == "--drive") {
-      uint64_t n = 0;
-      if (!value(a, &v) || !ParseUnsigned(v, &n) || n >= kDriveCount) return "--drive needs 0-10";
-      o->drive = static_cast<int>(n);
-    } else if (a == "--at") {
-      uint64_t n = 0;
-      if (!value(a, &v) || !ParseUnsigned(v, &n)) return "--at needs a byte offset";
-      o->at = n;
-    } else if (a == "--chunks") {
-      if (!value(a, &v) || !ParseUnsigned(v, &o->chunks) || o->chunks == 0 || o->chunks > 100000)
-        return "--chunks needs a count 1-100000";
-    } else if (a == "--from" || a == "--to") {
-      if (!value(a, &v)) return a + " needs a time \"YY/MM/DD hh:mm:ss\"";
-      const auto t = ParseTime(v);
-      if (!t) return "bad time \"" + v + "\": expected \"YY/MM/DD hh:mm:ss\" in range";
-      (a == "--from" ? o->from : o->to) = t;
-    } else if (a == "--frames") {
-      uint64_t n = 0;
-      if (!value(a, &v) || !ParseUnsigned(v, &n) || n == 0) return "--frames needs a count";
-      o->frames = n;
-    } else if (a == "--channel") {
-      if (!value(a, &v)) return "--channel needs 1-4 or all";
-      if (v == "all") {
-        o->channel = 5;
-      } else if (v.size() == 1 && v[0] >= '1' && v[0] <= '4') {
-        o->channel = v[0] - '0';
-      } else {
-        return "--channel needs 1-4 or all";
-      }
-    } else if (a == "--bmp") {
-      if (!value(a, &v)) return "--bmp needs a folder";
-      o->bmp = v;
-    } else if (a == "--avi") {
-      if (!value(a, &v)) return "--avi needs a file";
-      o->avi = v;
-    } else if (a == "--codec") {
-      if (!value(a, &v)) return "--codec needs a compressor name";
-      o->codec = v;
-    } else if (a == "--speed") {
-      uint64_t n = 0;
-      if (!value(a, &v) || !ParseUnsigned(v, &n) ||
-          (n != 1 && n != 4 && n != 16 && n != 32 && n != 64))
-        return "--speed needs 1, 4, 16, 32 or 64";
-      o->speed = static_cast<int>(n);
-    } else if (a == "--reverse") {
-      o->reverse = true;
-    } else if (a == "--step") {
-      uint64_t n = 0;
-      if (!value(a, &v) || !ParseUnsigned(v, &n) || n > 100000) return "--step needs a count";
-      o->steps = static_cast<int>(n);
-    } else if (a == "--seconds") {
-      char* tail = nullptr;
-      const double d = value(a, &v) ? std::strtod(v.c_str(), &tail) : -1;
-      if (tail == nullptr || *tail != '\0' || v.empty() || !(d > 0) || d > 86400)
-        return "--seconds needs a time in seconds";
-      o->seconds = d;
-    } else if (a == "--trace") {
-      if (!value(a, &v)) return "--trace needs a file";
-      o->trace = v;
-    } else if (a == "--snapshot") {
-      if (!value(a, &v)) return "--snapshot needs a file";
-      o->snapshot = v;
-    } else if (a.size() > 1 && a[0] == '-' && a[1] == '-') {
-      return "unknown option " + a;
-    } else if (o->command.empty()) {
-      o->command = a;
-    } else {
-      o->positional.push_back(a);
-    }
+  Valued v[] = {{"--drive", "0-10", {}},
+                {"--at", "a byte offset", {}},
+                {"--chunks", "a count 1-100000", {}},
+                {"--from", "a time \"YY/MM/DD hh:mm:ss\"", {}},
+                {"--to", "a time \"YY/MM/DD hh:mm:ss\"", {}},
+                {"--frames", "a count", {}},
+                {"--channel", "1-4 or all", {}},
+                {"--bmp", "a folder", {}},
+                {"--avi", "a file", {}},
+                {"--codec", "a compressor name", {}},
+                {"--speed", "1, 4, 16, 32 or 64", {}},
+                {"--step", "a count", {}},
+                {"--seconds", "a time in seconds", {}},
+                {"--trace", "a file", {}},
+                {"--snapshot", "a file", {}}};
+  for (Valued& x : v) cli::AddValue(app, x.name, x.value, x.needs);
+  auto& [drive, at, chunks, from, to, frames, channel, bmp, avi, codec, speed, step, seconds, trace,
+         snapshot] = v;
+  app.add_flag("--network", o->network);
+  app.add_flag("--reverse", o->reverse);
+  app.add_option("command", o->command);
+  app.add_option("arguments", o->positional);
+  const cli::Parsed p = cli::Parse(app, args);
+  if (p.kind == cli::Parsed::kHelp) o->help = true;
+  if (p.kind == cli::Parsed::kVersion) o->version = true;
+  if (p.kind != cli::Parsed::kGoOn) return p.kind == cli::Parsed::kError ? p.text : "";
+  uint64_t n = 0;
+  auto bad = [](const Valued& x) { return std::string(x.name) + " needs " + x.needs; };
+  if (drive.value) {
+    if (!ParseUnsigned(*drive.value, &n) || n >= kDriveCount) return bad(drive);
+    o->drive = static_cast<int>(n);
   }
+  if (at.value) {
+    if (!ParseUnsigned(*at.value, &n)) return bad(at);
+    o->at = n;
+  }
+  if (chunks.value &&
+      (!ParseUnsigned(*chunks.value, &o->chunks) || o->chunks == 0 || o->chunks > 100000))
+    return bad(chunks);
+  for (Valued* x : {&from, &to}) {
+    if (!x->value) continue;
+    const auto t = ParseTime(*x->value);
+    if (!t) return "bad time \"" + *x->value + "\": expected \"YY/MM/DD hh:mm:ss\" in range";
+    (x == &from ? o->from : o->to) = t;
+  }
+  if (frames.value) {
+    if (!ParseUnsigned(*frames.value, &n) || n == 0) return bad(frames);
+    o->frames = n;
+  }
+  if (channel.value) {
+    const std::string& c = *channel.value;
+    if (c == "all")
+      o->channel = 5;
+    else if (c.size() == 1 && c[0] >= '1' && c[0] <= '4')
+      o->channel = c[0] - '0';
+    else
+      return bad(channel);
+  }
+  o->bmp = bmp.value;
+  o->avi = avi.value;
+  if (codec.value) o->codec = *codec.value;
+  if (speed.value) {
+    if (!ParseUnsigned(*speed.value, &n) || (n != 1 && n != 4 && n != 16 && n != 32 && n != 64))
+      return bad(speed);
+    o->speed = static_cast<int>(n);
+  }
+  if (step.value) {
+    if (!ParseUnsigned(*step.value, &n) || n > 100000) return bad(step);
+    o->steps = static_cast<int>(n);
+  }
+  if (seconds.value) {
+    char* tail = nullptr;
+    const std::string& text = *seconds.value;
+    const double d = std::strtod(text.c_str(), &tail);
+    if (text.empty() || *tail != '\0' || !(d > 0) || d > 86400) return bad(seconds);
+    o->seconds = d;
+  }
+  o->trace = trace.value;
+  o->snapshot = snapshot.value;
   return {};
 }
 
