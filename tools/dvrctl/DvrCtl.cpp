@@ -21,6 +21,7 @@
 #include "client/media/RcLocalPlayer.h"
 #include "rd/Version.h"
 #include "tools/cli/CommandLine.h"
+#include "tools/cli/JsonText.h"
 
 namespace rd::dvrctl {
 namespace {
@@ -154,35 +155,12 @@ std::string RecTimeString(const RecTime& t) {
   return TimeString(DvrTime{t.second, t.minute, t.hour, t.day, t.month, t.year});
 }
 
-std::string JsonString(const std::string& s) {
-  std::string o = "\"";
-  for (char c : s) {
-    if (c == '"' || c == '\\') {
-      o += '\\';
-      o += c;
-    } else if (c == '\n') {
-      o += "\\n";
-    } else if (static_cast<unsigned char>(c) < 0x20) {
-      char buf[8];
-      std::snprintf(buf, sizeof buf, "\\u%04x", c);
-      o += buf;
-    } else {
-      o += c;
-    }
-  }
-  return o + "\"";
-}
-
 // Channel mask (bit 3 = CH1 .. bit 0 = CH4) as a list of channel numbers.
-std::string MaskChannels(uint8_t mask) {
-  std::string s = "[";
-  bool first = true;
+cli::Json MaskChannels(uint8_t mask) {
+  cli::Json list = cli::Json::array();
   for (int ch = 1; ch <= 4; ++ch)
-    if (mask & (0x08 >> (ch - 1))) {
-      s += (first ? "" : ", ") + std::to_string(ch);
-      first = false;
-    }
-  return s + "]";
+    if (mask & (0x08 >> (ch - 1))) list.push_back(ch);
+  return list;
 }
 
 bool ParseChannelList(const std::string& v, uint8_t* mask) {
@@ -242,29 +220,39 @@ const char* ModeName(uint8_t mode) {
   return mode < 8 ? kNames[mode] : "UNKNOWN";
 }
 
-std::string SettingsJson(const DvrSettings& s) {
-  std::ostringstream o;
-  o << "{\"record_mode\": " << JsonString(s.record_mode == 0 ? "EACH" : "QUAD")
-    << ", \"input_channels\": " << MaskChannels(s.input_mask)
-    << ", \"record_channels\": " << MaskChannels(s.record_mask)
-    << ", \"quality\": " << int(s.video_quality)
-    << ", \"video_standard\": " << JsonString(s.video_standard ? "PAL" : "NTSC")
-    << ", \"frame_rate\": " << int(s.record_frame_rate)
-    << ", \"alarm_on\": " << int(s.alarm_on_duration)
-    << ", \"alarm_record\": " << int(s.alarm_record_duration)
-    << ", \"audio_recording\": " << ((s.audio_flags & 1) ? "true" : "false")
-    << ", \"speaker\": " << ((s.audio_flags & 2) ? "false" : "true")
-    << ", \"audio_available\": " << (s.audio_available ? "true" : "false") << "}";
-  return o.str();
+cli::Json SettingsJson(const DvrSettings& s) {
+  return {{"record_mode", s.record_mode == 0 ? "EACH" : "QUAD"},
+          {"input_channels", MaskChannels(s.input_mask)},
+          {"record_channels", MaskChannels(s.record_mask)},
+          {"quality", int(s.video_quality)},
+          {"video_standard", s.video_standard ? "PAL" : "NTSC"},
+          {"frame_rate", int(s.record_frame_rate)},
+          {"alarm_on", int(s.alarm_on_duration)},
+          {"alarm_record", int(s.alarm_record_duration)},
+          {"audio_recording", (s.audio_flags & 1) != 0},
+          {"speaker", (s.audio_flags & 2) == 0},
+          {"audio_available", s.audio_available != 0}};
 }
 
-std::string StatusJson(const DvrStatus& s) {
-  std::ostringstream o;
-  o << "{\"mode\": " << int(s.mode) << ", \"mode_name\": " << JsonString(ModeName(s.mode))
-    << ", \"frame_interval\": " << int(s.frame_interval)
-    << ", \"stream_filter\": " << int(s.stream_filter) << ", \"play_speed\": " << int(s.play_speed)
-    << "}";
-  return o.str();
+cli::Json StatusJson(const DvrStatus& s) {
+  return {{"mode", int(s.mode)},
+          {"mode_name", ModeName(s.mode)},
+          {"frame_interval", int(s.frame_interval)},
+          {"stream_filter", int(s.stream_filter)},
+          {"play_speed", int(s.play_speed)}};
+}
+
+cli::Json Schedule(const DvrStateBlock& st) {
+  uint8_t h[24];
+  st.schedule.Unpack(h);
+  cli::Json hours = cli::Json::array();
+  for (uint8_t v : h) hours.push_back(int(v));
+  return hours;
+}
+
+// One document on a line of its own.
+void Print(std::ostream& out, const cli::Json& j, bool lines = false) {
+  out << cli::SpacedJson(j, lines) << "\n";
 }
 
 // The stand-in for the main window: a message queue handled on the thread that
@@ -501,14 +489,18 @@ int MysInfo(const std::string& path, std::ostream& out, std::ostream& err) {
   if (f == nullptr) return kExitFailed;
   std::fseek(f, 0, SEEK_END);
   const long size = std::ftell(f);
-  out << "{\"file\": " << JsonString(path) << ", \"size\": " << size << ",\n \"header\": {"
-      << "\"length\": " << h.length << ", \"records\": " << h.count
-      << ", \"first\": " << JsonString(RecTimeString(h.first))
-      << ", \"last\": " << JsonString(RecTimeString(h.last)) << ", \"flags\": " << int(h.flags)
-      << ", \"video_standard\": " << JsonString((h.flags & kMysFlagPal) ? "PAL" : "NTSC")
-      << ", \"channels\": " << int(h.flags & 0x1F)
-      << ", \"finished\": " << (h.length == static_cast<uint32_t>(size) ? "true" : "false")
-      << "},\n \"records\": [";
+  cli::Json doc = {{"file", path},
+                   {"size", size},
+                   {"header",
+                    {{"length", h.length},
+                     {"records", h.count},
+                     {"first", RecTimeString(h.first)},
+                     {"last", RecTimeString(h.last)},
+                     {"flags", int(h.flags)},
+                     {"video_standard", (h.flags & kMysFlagPal) ? "PAL" : "NTSC"},
+                     {"channels", int(h.flags & 0x1F)},
+                     {"finished", h.length == static_cast<uint32_t>(size)}}}};
+  cli::Json records = cli::Json::array();
   uint64_t pos = kMysFileHeaderSize;
   uint32_t n = 0, video = 0, audio = 0;
   uint8_t raw[kMysRecordHeaderSize];
@@ -518,23 +510,27 @@ int MysInfo(const std::string& path, std::ostream& out, std::ostream& err) {
     MysRecordHeader rh = MysRecordHeader::Read(raw);
     if (!rh.IsValid() || pos + kMysRecordHeaderSize + rh.length > static_cast<uint64_t>(size))
       break;
-    out << (n ? ",\n  " : "\n  ") << "{\"index\": " << n << ", \"offset\": " << pos
-        << ", \"kind\": " << JsonString(rh.IsVideo() ? "video" : "audio")
-        << ", \"length\": " << rh.length << ", \"millis\": " << rh.millis
-        << ", \"prev_length\": " << rh.prev_length;
-    if (rh.IsVideo())
-      out << ", \"sequence\": " << int(rh.sequence)
-          << ", \"time\": " << JsonString(RecTimeString(rh.time))
-          << ", \"state\": " << int(rh.state);
-    out << "}";
+    cli::Json r = {
+        {"index", n},          {"offset", pos},       {"kind", rh.IsVideo() ? "video" : "audio"},
+        {"length", rh.length}, {"millis", rh.millis}, {"prev_length", rh.prev_length}};
+    if (rh.IsVideo()) {
+      r["sequence"] = int(rh.sequence);
+      r["time"] = RecTimeString(rh.time);
+      r["state"] = int(rh.state);
+    }
+    records.push_back(std::move(r));
     (rh.IsVideo() ? video : audio)++;
     ++n;
     pos += kMysRecordHeaderSize + rh.length;
   }
   std::fclose(f);
-  out << "\n ],\n \"found\": {\"records\": " << n << ", \"video\": " << video
-      << ", \"audio\": " << audio << ", \"end\": " << pos
-      << ", \"trailing_bytes\": " << (static_cast<uint64_t>(size) - pos) << "}}\n";
+  doc["records"] = std::move(records);
+  doc["found"] = {{"records", n},
+                  {"video", video},
+                  {"audio", audio},
+                  {"end", pos},
+                  {"trailing_bytes", static_cast<uint64_t>(size) - pos}};
+  Print(out, doc, true);
   return kExitOk;
 }
 
@@ -570,10 +566,10 @@ int PlayFile(const std::vector<std::string>& args, std::ostream& out, std::ostre
   int saved = 0;
   if (ca.opts.count("--snapshot")) saved = run.main().SaveBitmap(ca.opts["--snapshot"]);
   const double secs = std::chrono::duration<double>(Clock::now() - t0).count();
-  out << "{\"file\": " << JsonString(ca.plain[0])
-      << ", \"frames_shown\": " << run.main().ImageHandler().FramesHandled()
-      << ", \"audio_blocks\": " << run.count(rcmsg::kLocalAudioPlayed) << ", \"seconds\": " << secs
-      << "}\n";
+  Print(out, {{"file", ca.plain[0]},
+              {"frames_shown", run.main().ImageHandler().FramesHandled()},
+              {"audio_blocks", run.count(rcmsg::kLocalAudioPlayed)},
+              {"seconds", secs}});
   run.main().StopLocalPlayback();
   if (saved != 0) return err << "dvrctl: the snapshot could not be written\n", kExitFailed;
   return kExitOk;
@@ -648,7 +644,7 @@ int DvrCommand(const Global& g, const std::vector<std::string>& args, std::ostre
       else if (key == "speaker" && ParseOnOff(value, &on))
         changes.push_back([on](RcCtrlMain& m) { m.SetSpeakerMute(!on); });
       else
-        return err << "dvrctl: bad setting " << JsonString(kv) << "\n"
+        return err << "dvrctl: bad setting " << cli::SpacedJson(kv) << "\n"
                    << CommandHelp().at(cmd),
                kExitUsage;
     }
@@ -691,7 +687,7 @@ int DvrCommand(const Global& g, const std::vector<std::string>& args, std::ostre
   int r = run.Connect(g);
   if (r != kExitOk) return r;
   auto print_status = [&] {
-    out << "{\"status\": " << StatusJson(run.State().status) << "}\n";
+    Print(out, {{"status", StatusJson(run.State().status)}});
     return kExitOk;
   };
   auto event_or_fail = [&](const char* what) { return run.Failure(what); };
@@ -708,22 +704,21 @@ int DvrCommand(const Global& g, const std::vector<std::string>& args, std::ostre
     DvrStateBlock st = run.State();
     DvrTime t{};
     const bool have_time = m.GetDvrTime(&t);
-    out << "{\"dvr\": " << JsonString(g.dvr) << ",\n \"settings\": " << SettingsJson(st.settings)
-        << ",\n \"status\": " << StatusJson(st.status)
-        << ",\n \"time\": " << (have_time ? JsonString(TimeString(t)) : "null")
-        << ",\n \"schedule\": [";
-    uint8_t h[24];
-    st.schedule.Unpack(h);
-    for (int i = 0; i < 24; ++i) out << (i ? ", " : "") << int(h[i]);
-    out << "],\n \"disks\": [";
-    for (int d = 0; d < 2; ++d) {
-      out << (d ? ", " : "") << "{\"disk\": " << JsonString(d ? "slave" : "master")
-          << ", \"installed\": " << (st.settings.disk_installed[d] ? "true" : "false")
-          << ", \"overwriting\": " << (st.settings.disk_overwriting[d] ? "true" : "false")
-          << ", \"capacity_mb\": " << (st.settings.disk_capacity[d] >> 8)
-          << ", \"used_mb\": " << (st.settings.disk_used[d] >> 8) << "}";
-    }
-    out << "]}\n";
+    cli::Json disks = cli::Json::array();
+    for (int d = 0; d < 2; ++d)
+      disks.push_back({{"disk", d ? "slave" : "master"},
+                       {"installed", st.settings.disk_installed[d] != 0},
+                       {"overwriting", st.settings.disk_overwriting[d] != 0},
+                       {"capacity_mb", st.settings.disk_capacity[d] >> 8},
+                       {"used_mb", st.settings.disk_used[d] >> 8}});
+    Print(out,
+          {{"dvr", g.dvr},
+           {"settings", SettingsJson(st.settings)},
+           {"status", StatusJson(st.status)},
+           {"time", have_time ? cli::Json(TimeString(t)) : cli::Json(nullptr)},
+           {"schedule", Schedule(st)},
+           {"disks", std::move(disks)}},
+          true);
     return kExitOk;
   }
   if (cmd == "events") {
@@ -732,18 +727,16 @@ int DvrCommand(const Global& g, const std::vector<std::string>& args, std::ostre
     if (!run.WaitMessage(rcmsg::kEventListDone, seconds(30))) return event_or_fail("no event list");
     std::vector<EventRecord> events;
     m.GetEventList(&events);
-    out << "[";
-    for (std::size_t i = 0; i < events.size(); ++i) {
-      const EventRecord& e = events[i];
-      out << (i ? ",\n " : "\n ") << "{\"id\": " << e.id
-          << ", \"disk\": " << JsonString(e.disk ? "slave" : "master") << ", \"kind\": "
-          << JsonString(e.kind == 0   ? "all"
-                        : e.kind == 1 ? "Time"
-                                      : "Sensor")
-          << ", \"start\": " << JsonString(TimeString(e.start))
-          << ", \"end\": " << JsonString(TimeString(e.end)) << "}";
-    }
-    out << "\n]\n";
+    cli::Json list = cli::Json::array();
+    for (const EventRecord& e : events)
+      list.push_back({{"id", e.id},
+                      {"disk", e.disk ? "slave" : "master"},
+                      {"kind", e.kind == 0   ? "all"
+                               : e.kind == 1 ? "Time"
+                                             : "Sensor"},
+                      {"start", TimeString(e.start)},
+                      {"end", TimeString(e.end)}});
+    Print(out, list, true);
     return kExitOk;
   }
   if (cmd == "record" || cmd == "play" || cmd == "stop" || cmd == "pause" || cmd == "ff" ||
@@ -792,12 +785,9 @@ int DvrCommand(const Global& g, const std::vector<std::string>& args, std::ostre
     DvrStateBlock st = run.State();
     DvrTime t{};
     m.GetDvrTime(&t);
-    uint8_t h[24];
-    st.schedule.Unpack(h);
-    out << "{\"settings\": " << SettingsJson(st.settings)
-        << ", \"time\": " << JsonString(TimeString(t)) << ", \"schedule\": [";
-    for (int i = 0; i < 24; ++i) out << (i ? ", " : "") << int(h[i]);
-    out << "]}\n";
+    Print(out, {{"settings", SettingsJson(st.settings)},
+                {"time", TimeString(t)},
+                {"schedule", Schedule(st)}});
     return kExitOk;
   }
   if (cmd == "watch") {
@@ -836,10 +826,7 @@ int DvrCommand(const Global& g, const std::vector<std::string>& args, std::ostre
                   : "File Writing Error.\nLocal stream capturing stop.\n");
       return kExitFailed;
     }
-    out << "{\"files\": [";
-    auto files = m.RecordingFiles();
-    for (std::size_t i = 0; i < files.size(); ++i) out << (i ? ", " : "") << JsonString(files[i]);
-    out << "]}\n";
+    Print(out, {{"files", m.RecordingFiles()}});
     return run.event_seen() ? kExitEvent : kExitOk;
   }
   if (cmd == "snapshot") {
@@ -858,7 +845,7 @@ int DvrCommand(const Global& g, const std::vector<std::string>& args, std::ostre
       return event_or_fail("no frame arrived");
     if (m.SaveBitmap(ca.plain[0]) != 0)
       return err << "dvrctl: cannot write " << ca.plain[0] << "\n", kExitFailed;
-    out << "{\"snapshot\": " << JsonString(ca.plain[0]) << "}\n";
+    Print(out, {{"snapshot", ca.plain[0]}});
     return kExitOk;
   }
   if (cmd == "export-avi") {
@@ -871,7 +858,7 @@ int DvrCommand(const Global& g, const std::vector<std::string>& args, std::ostre
     if (r != 0) return err << "dvrctl: AVI export failed (" << r << ")\n", kExitFailed;
     run.Pump(seconds(secs), nullptr);
     m.StopAviExport();
-    out << "{\"avi\": " << JsonString(ca.plain[0]) << "}\n";
+    Print(out, {{"avi", ca.plain[0]}});
     return run.event_seen() ? kExitEvent : kExitOk;
   }
   err << "dvrctl: unknown command " << cmd << "\n";

@@ -11,6 +11,7 @@
 #include "player/playback/ChunkLoader.h"
 #include "rd/Version.h"
 #include "tools/cli/CommandLine.h"
+#include "tools/cli/JsonText.h"
 #include "tools/dvrdisk/DiskExport.h"
 #include "tools/dvrdisk/DiskPlay.h"
 
@@ -18,37 +19,16 @@ namespace rd::dvrdisk {
 
 namespace {
 
-std::string Quote(const std::string& text) {
-  std::string out = "\"";
-  for (const unsigned char c : text) {
-    switch (c) {
-      case '"':
-        out += "\\\"";
-        break;
-      case '\\':
-        out += "\\\\";
-        break;
-      case '\n':
-        out += "\\n";
-        break;
-      case '\t':
-        out += "\\t";
-        break;
-      default:
-        if (c < 0x20) {
-          char esc[8];
-          std::snprintf(esc, sizeof esc, "\\u%04x", c);
-          out += esc;
-        } else {
-          out += static_cast<char>(c);
-        }
-    }
-  }
-  return out + "\"";
+using cli::Json;
+
+// A document on a line of its own.
+void Print(std::ostream& out, const Json& j) {
+  out << cli::CompactJson(j) << "\n";
 }
 
-const char* Bool(bool b) {
-  return b ? "true" : "false";
+// A text, or null when it is empty.
+Json TextOrNull(const std::string& text) {
+  return text.empty() ? Json(nullptr) : Json(text);
 }
 
 // The full-frame flag of frame i (bit 7 of the byte after its start code).
@@ -308,29 +288,22 @@ int Info(Options& o, std::ostream& out, std::ostream& err) {
     }
   }
   const bool ok = rc == kExitOk;
-  out << "{\"marker\":" << t.marker << ",\"area_sectors\":";
-  if (t.area) {
-    out << *t.area;
-  } else {
-    out << "null";
-  }
-  out << ",\"data\":" << Bool(ok);
+  Json doc = {
+      {"marker", t.marker}, {"area_sectors", t.area ? Json(*t.area) : Json(nullptr)}, {"data", ok}};
+  for (const char* key :
+       {"write_packet", "wrapped", "first_packet", "last_packet", "start", "end", "default_search"})
+    doc[key] = nullptr;
   if (ok) {
-    out << ",\"write_packet\":" << span.status.next_packet
-        << ",\"wrapped\":" << Bool(span.status.wrapped) << ",\"first_packet\":" << span.first_packet
-        << ",\"last_packet\":" << span.last_packet
-        << ",\"start\":" << Quote(FormatDiskTime(span.start))
-        << ",\"end\":" << Quote(FormatDiskTime(span.end))
-        << ",\"default_search\":" << Quote(FormatDiskTime(span.default_search));
-  } else {
-    out << ",\"write_packet\":null,\"wrapped\":null,\"first_packet\":null,\"last_packet\":null,"
-           "\"start\":null,\"end\":null,\"default_search\":null";
+    doc["write_packet"] = span.status.next_packet;
+    doc["wrapped"] = span.status.wrapped;
+    doc["first_packet"] = span.first_packet;
+    doc["last_packet"] = span.last_packet;
+    doc["start"] = FormatDiskTime(span.start);
+    doc["end"] = FormatDiskTime(span.end);
+    doc["default_search"] = FormatDiskTime(span.default_search);
   }
-  out << ",\"events\":[";
-  if (events) {
-    for (std::size_t i = 0; i < events->size(); ++i) out << (i ? "," : "") << Quote((*events)[i]);
-  }
-  out << "]}\n";
+  doc["events"] = events ? Json(*events) : Json::array();
+  Print(out, doc);
   return rc;
 }
 
@@ -353,13 +326,15 @@ int Find(Options& o, std::ostream& out, std::ostream& err) {
   if (int rc = ReadSpanOrFail(index, &span, t, err); rc != kExitOk) return rc;
   uint64_t position = 0;
   if (!index.FindTime(*target, span, &position)) {
-    out << "{\"found\":false,\"probes\":" << index.last_probe_count() << "}\n";
+    Print(out, {{"found", false}, {"probes", index.last_probe_count()}});
     err << "dvrdisk: It's not found !: " << FormatDiskTime(*target) << " is not in the recording ("
         << FormatDiskTime(span.start) << " - " << FormatDiskTime(span.end) << ")\n";
     return kExitNotFound;
   }
-  out << "{\"found\":true,\"packet\":" << position / kPacketSize << ",\"position\":" << position
-      << ",\"probes\":" << index.last_probe_count() << "}\n";
+  Print(out, {{"found", true},
+              {"packet", position / kPacketSize},
+              {"position", position},
+              {"probes", index.last_probe_count()}});
   return kExitOk;
 }
 
@@ -383,11 +358,11 @@ int Frames(Options& o, std::ostream& out, std::ostream& err) {
   }
   std::vector<uint8_t> chunk(kChunkBytes);
   uint64_t pos = *o.at;
-  out << "{\"chunks\":[";
+  Json chunks = Json::array();
   for (uint64_t c = 0; c < o.chunks; ++c) {
     const std::size_t bytes = loader.ReadChunk(pos, area_bytes, chunk.data());
     if (bytes == 0) {
-      out << "]}\n";
+      Print(out, {{"chunks", chunks}});
       err << "dvrdisk: READ HDD Error at byte " << pos << "\n";
       return kExitFailed;
     }
@@ -395,21 +370,26 @@ int Frames(Options& o, std::ostream& out, std::ostream& err) {
     loader.ParseChunk(chunk.data(), bytes, 0);
     loader.IndexFrames(0);
     const StreamBuffer& buf = loader.buffer(0);
-    out << (c ? "," : "") << "{\"position\":" << pos << ",\"bytes\":" << bytes << ",\"frames\":[";
+    Json frames = Json::array();
     for (uint32_t i = 0; i < buf.frame_count; ++i) {
       const FrameRecord& f = buf.frames[i];
-      out << (i ? "," : "") << "{\"start\":" << f.start << ",\"length\":" << f.length
-          << ",\"time\":" << Quote(FormatDiskTime(f.time)) << ",\"rate\":" << int{f.rate}
-          << ",\"channel\":" << int{buf.ChannelOf(i)} << ",\"audio\":" << int{f.audio_flag}
-          << ",\"full\":" << Bool(FullFrame(buf, i)) << "}";
+      frames.push_back({{"start", f.start},
+                        {"length", f.length},
+                        {"time", FormatDiskTime(f.time)},
+                        {"rate", int{f.rate}},
+                        {"channel", int{buf.ChannelOf(i)}},
+                        {"audio", int{f.audio_flag}},
+                        {"full", FullFrame(buf, i)}});
     }
-    out << "],\"audio_packets\":" << buf.audio_packet_count
-        << ",\"audio_present\":" << Bool(loader.audio_present()) << "}";
-    // The next chunk, as forward playback takes it: on at the area end from 0.
+    chunks.push_back({{"position", pos},
+                      {"bytes", bytes},
+                      {"frames", std::move(frames)},
+                      {"audio_packets", buf.audio_packet_count},
+                      {"audio_present", loader.audio_present()}});
     pos += bytes;
     if (pos >= area_bytes) pos = 0;
   }
-  out << "]}\n";
+  Print(out, {{"chunks", chunks}});
   return kExitOk;
 }
 
@@ -454,11 +434,12 @@ int Export(Options& o, std::ostream& out, std::ostream& err) {
   job.codec = o.codec;
   ExportResult result;
   const int rc = RunExport(job, &result, err);
-  out << "{\"frames\":" << result.frames << ",\"audio_packets\":" << result.audio_packets
-      << ",\"skipped\":" << result.skipped
-      << ",\"first\":" << (result.first_time.empty() ? "null" : Quote(result.first_time))
-      << ",\"last\":" << (result.last_time.empty() ? "null" : Quote(result.last_time))
-      << ",\"report\":" << (result.report.empty() ? "null" : Quote(result.report)) << "}\n";
+  Print(out, {{"frames", result.frames},
+              {"audio_packets", result.audio_packets},
+              {"skipped", result.skipped},
+              {"first", TextOrNull(result.first_time)},
+              {"last", TextOrNull(result.last_time)},
+              {"report", TextOrNull(result.report)}});
   if (rc == kExitOk && result.frames == 0) {
     err << "dvrdisk: no frame of the chosen channel in that time\n";
     return kExitNotFound;
@@ -491,15 +472,16 @@ int Play(Options& o, std::ostream& out, std::ostream& err) {
   PlayResult result;
   const int rc = RunPlay(job, &result, err);
   const auto time = [](const std::optional<RecTime>& t) {
-    return t ? Quote(FormatDiskTime(*t)) : std::string("null");
+    return t ? Json(FormatDiskTime(*t)) : Json(nullptr);
   };
-  out << "{\"frames_walked\":" << result.stats.frames_walked
-      << ",\"frames_shown\":" << result.stats.frames_shown
-      << ",\"chunks\":" << result.stats.chunks_loaded
-      << ",\"audio_packets\":" << result.stats.audio_packets << ",\"steps\":" << result.steps_done
-      << ",\"first\":" << time(result.stats.first_shown)
-      << ",\"last\":" << time(result.stats.last_shown) << ",\"ended\":" << Bool(result.stats.ended)
-      << "}\n";
+  Print(out, {{"frames_walked", result.stats.frames_walked},
+              {"frames_shown", result.stats.frames_shown},
+              {"chunks", result.stats.chunks_loaded},
+              {"audio_packets", result.stats.audio_packets},
+              {"steps", result.steps_done},
+              {"first", time(result.stats.first_shown)},
+              {"last", time(result.stats.last_shown)},
+              {"ended", result.stats.ended}});
   if (rc == kExitOk && result.stats.frames_shown == 0) {
     err << "dvrdisk: no frame of the chosen channel was shown\n";
     return kExitNotFound;
