@@ -22,6 +22,7 @@
 #include "client/media/MysFormat.h"
 #include "client/media/RcLocalPlayer.h"
 #include "rd/Version.h"
+#include "shared/stream/Password.h"
 #include "tools/cli/CommandLine.h"
 #include "tools/cli/JsonText.h"
 
@@ -1010,22 +1011,6 @@ int RunCommand(const Global& g, const std::vector<std::string>& rest, std::ostre
 
 }  // namespace
 
-bool ParsePassword(const std::string& text, unsigned char out[6]) {
-  if (text.size() != 6) return false;
-  for (int i = 0; i < 6; ++i) {
-    const char c = text[i];
-    if (c >= '0' && c <= '9')
-      out[i] = static_cast<unsigned char>(c - '0');
-    else if (c >= 'a' && c <= 'f')
-      out[i] = static_cast<unsigned char>(c - 'a' + 10);
-    else if (c >= 'A' && c <= 'F')
-      out[i] = static_cast<unsigned char>(c - 'A' + 10);
-    else
-      return false;
-  }
-  return true;
-}
-
 static void QuietQt(QtMsgType type, const QMessageLogContext&, const QString& text) {
   // The offscreen platform's notes about the session (runtime folder, fonts)
   // are no business of a headless client; real problems still show.
@@ -1065,8 +1050,9 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
   if (!rest.empty() && rest[0].size() > 1 && rest[0][0] == '-')
     return err << "dvrctl: unknown option '" << rest[0] << "'\n" << kUsage, kExitUsage;
   if (password) {
-    if (!ParsePassword(*password, g.password))
-      return err << "dvrctl: --password needs six hexadecimal digits\n", kExitUsage;
+    const auto digits = ParsePassword(*password);
+    if (!digits) return err << "dvrctl: --password needs six hexadecimal digits\n", kExitUsage;
+    std::copy(digits->begin(), digits->end(), g.password);
     g.have_password = true;
   }
   struct Ranged {

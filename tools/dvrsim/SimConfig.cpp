@@ -204,21 +204,6 @@ std::optional<int64_t> ParseCalendarTime(const std::string& text) {
          mi * 60 + s;
 }
 
-std::optional<std::array<uint8_t, 6>> ParsePassword(const std::string& text) {
-  if (text.size() != 6) return std::nullopt;
-  std::array<uint8_t, 6> out{};
-  for (int i = 0; i < 6; ++i) {
-    char c = static_cast<char>(std::toupper(static_cast<unsigned char>(text[i])));
-    if (c >= '0' && c <= '9')
-      out[i] = static_cast<uint8_t>(c - '0');
-    else if (c >= 'A' && c <= 'F')
-      out[i] = static_cast<uint8_t>(c - 'A' + 10);
-    else
-      return std::nullopt;
-  }
-  return out;
-}
-
 bool ParseSimArgs(const std::vector<std::string>& args, SimOptions* out, bool* help,
                   std::string* error) {
   *help = false;
