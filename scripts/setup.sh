@@ -10,7 +10,7 @@ PACKAGES=(
   qt6-base-dev libgl-dev fonts-liberation fontconfig libfontconfig-dev
   libasound2-dev alsa-utils
   libavformat-dev libavcodec-dev libavutil-dev libswscale-dev
-  libssl-dev
+  libssl-dev libcli11-dev nlohmann-json3-dev
   xvfb xauth x11-utils imagemagick xdotool
   librsvg2-bin gzip man-db groff-base bsdextrautils
   lintian appstream desktop-file-utils dpkg-dev file

@@ -4,6 +4,8 @@
 
 #include <cstdlib>
 
+#include "shared/stream/Password.h"
+
 namespace rd::client {
 namespace {
 
@@ -14,22 +16,6 @@ bool ParsePort(const std::string& s, uint16_t* out) {
   const long v = std::strtol(s.c_str(), nullptr, 10);
   if (v < 1 || v > 65535) return false;
   *out = static_cast<uint16_t>(v);
-  return true;
-}
-
-bool ParseHex6(const std::string& s, std::array<uint8_t, 6>* out) {
-  if (s.size() != 6) return false;
-  for (std::size_t i = 0; i < 6; ++i) {
-    const char c = s[i];
-    if (c >= '0' && c <= '9')
-      (*out)[i] = static_cast<uint8_t>(c - '0');
-    else if (c >= 'A' && c <= 'F')
-      (*out)[i] = static_cast<uint8_t>(c - 'A' + 10);
-    else if (c >= 'a' && c <= 'f')
-      (*out)[i] = static_cast<uint8_t>(c - 'a' + 10);
-    else
-      return false;
-  }
   return true;
 }
 
@@ -76,10 +62,12 @@ bool ParseCommandLine(const std::vector<std::string>& args, CommandLine* out, st
       out->connect = v;
     } else if (a == "--password") {
       if (!value(&v)) return false;
-      if (!ParseHex6(v, &out->password)) {
+      const auto digits = ParsePassword(v);
+      if (!digits) {
         *error = "--password: six hexadecimal digits expected";
         return false;
       }
+      out->password = *digits;
       have_password = true;
     } else if (a == "--control-port" || a == "--stream-port") {
       if (!value(&v)) return false;

@@ -2,6 +2,8 @@
 
 #include <QGuiApplication>
 
+#include <algorithm>
+#include <array>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -11,6 +13,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <ostream>
 #include <sstream>
 #include <thread>
@@ -19,6 +22,9 @@
 #include "client/media/MysFormat.h"
 #include "client/media/RcLocalPlayer.h"
 #include "rd/Version.h"
+#include "shared/stream/Password.h"
+#include "tools/cli/CommandLine.h"
+#include "tools/cli/JsonText.h"
 
 namespace rd::dvrctl {
 namespace {
@@ -64,57 +70,6 @@ const char kUsage[] =
     "a request the command waits for that the DVR refuses ends it with status 4.\n"
     "dvrctl COMMAND --help shows the help of one command, dvrctl --version the version.\n";
 
-const std::map<std::string, std::string>& CommandHelp() {
-  static const std::map<std::string, std::string> help = {
-      {"info",
-       "dvrctl ... info\n  Prints the DVR's settings, status, time, recording schedule and disks "
-       "as JSON.\n"},
-      {"events",
-       "dvrctl ... events\n  Prints the DVR's recorded-event list (newest first) as JSON.\n"},
-      {"record",
-       "dvrctl ... record start|stop\n  Starts or stops recording on the DVR and prints the new "
-       "status.\n"},
-      {"play",
-       "dvrctl ... play [--disk master|slave] [--from \"YYYY-MM-DD hh:mm:ss\" | --event ID]\n"
-       "  Plays the DVR's recording: from where it is, from a time, or an event of the list.\n"},
-      {"stop", "dvrctl ... stop\n  Stops a DVR playback.\n"},
-      {"pause", "dvrctl ... pause\n  Pauses a DVR playback.\n"},
-      {"ff", "dvrctl ... ff\n  Fast forward (each call the next speed).\n"},
-      {"rew", "dvrctl ... rew\n  Rewind.\n"},
-      {"set",
-       "dvrctl ... set KEY=VALUE...\n"
-       "  quality=0..2  frame-rate=INDEX  alarm-on=SECONDS  alarm-record=SECONDS\n"
-       "  input-channels=1,2,3,4  record-channels=1,3  (or none)\n"
-       "  audio-recording=on|off  speaker=on|off\n"
-       "  Prints the settings after the change as JSON.\n"},
-      {"set-time", "dvrctl ... set-time now|\"YYYY-MM-DD hh:mm:ss\"\n  Sets the DVR clock.\n"},
-      {"set-schedule",
-       "dvrctl ... set-schedule V0,...,V23\n  Recording mode for each hour 0..23 (values 0..3).\n"},
-      {"watch",
-       "dvrctl ... watch --seconds N\n"
-       "  Prints a line per second: frames/s, Mbit/s, stream frame interval and the\n"
-       "  channels present; connection events as they happen.\n"},
-      {"capture",
-       "dvrctl ... capture --seconds N [--dir D]\n"
-       "  Records the live stream into a local .mys file (default folder stream_files).\n"},
-      {"snapshot",
-       "dvrctl ... snapshot [--frames N] FILE.bmp\n"
-       "  Saves the picture as a 24-bit bitmap once N frames (default 1) were shown\n"
-       "  and every channel of the stream has its picture.\n"},
-      {"export-avi",
-       "dvrctl ... export-avi --seconds N [--codec NAME] FILE.avi\n"
-       "  Exports the picture and the audio as AVI (codec default: uncompressed).\n"},
-      {"mys-info",
-       "dvrctl mys-info FILE.mys\n  Prints the file header and every record as JSON.\n"},
-      {"play-file",
-       "dvrctl play-file FILE.mys [--speed N] [--snapshot FILE.bmp]\n"
-       "  Plays a local recording through the display path until its end. --speed 0\n"
-       "  (default) plays at the recorded pace, 1..5 fast-forward (>> 1 .. >>64),\n"
-       "  --speed max without pacing. --snapshot saves the last picture.\n"},
-  };
-  return help;
-}
-
 bool ParseInt(const std::string& s, long lo, long hi, long* out) {
   if (s.empty()) return false;
   char* end = nullptr;
@@ -152,35 +107,12 @@ std::string RecTimeString(const RecTime& t) {
   return TimeString(DvrTime{t.second, t.minute, t.hour, t.day, t.month, t.year});
 }
 
-std::string JsonString(const std::string& s) {
-  std::string o = "\"";
-  for (char c : s) {
-    if (c == '"' || c == '\\') {
-      o += '\\';
-      o += c;
-    } else if (c == '\n') {
-      o += "\\n";
-    } else if (static_cast<unsigned char>(c) < 0x20) {
-      char buf[8];
-      std::snprintf(buf, sizeof buf, "\\u%04x", c);
-      o += buf;
-    } else {
-      o += c;
-    }
-  }
-  return o + "\"";
-}
-
 // Channel mask (bit 3 = CH1 .. bit 0 = CH4) as a list of channel numbers.
-std::string MaskChannels(uint8_t mask) {
-  std::string s = "[";
-  bool first = true;
+cli::Json MaskChannels(uint8_t mask) {
+  cli::Json list = cli::Json::array();
   for (int ch = 1; ch <= 4; ++ch)
-    if (mask & (0x08 >> (ch - 1))) {
-      s += (first ? "" : ", ") + std::to_string(ch);
-      first = false;
-    }
-  return s + "]";
+    if (mask & (0x08 >> (ch - 1))) list.push_back(ch);
+  return list;
 }
 
 bool ParseChannelList(const std::string& v, uint8_t* mask) {
@@ -240,29 +172,39 @@ const char* ModeName(uint8_t mode) {
   return mode < 8 ? kNames[mode] : "UNKNOWN";
 }
 
-std::string SettingsJson(const DvrSettings& s) {
-  std::ostringstream o;
-  o << "{\"record_mode\": " << JsonString(s.record_mode == 0 ? "EACH" : "QUAD")
-    << ", \"input_channels\": " << MaskChannels(s.input_mask)
-    << ", \"record_channels\": " << MaskChannels(s.record_mask)
-    << ", \"quality\": " << int(s.video_quality)
-    << ", \"video_standard\": " << JsonString(s.video_standard ? "PAL" : "NTSC")
-    << ", \"frame_rate\": " << int(s.record_frame_rate)
-    << ", \"alarm_on\": " << int(s.alarm_on_duration)
-    << ", \"alarm_record\": " << int(s.alarm_record_duration)
-    << ", \"audio_recording\": " << ((s.audio_flags & 1) ? "true" : "false")
-    << ", \"speaker\": " << ((s.audio_flags & 2) ? "false" : "true")
-    << ", \"audio_available\": " << (s.audio_available ? "true" : "false") << "}";
-  return o.str();
+cli::Json SettingsJson(const DvrSettings& s) {
+  return {{"record_mode", s.record_mode == 0 ? "EACH" : "QUAD"},
+          {"input_channels", MaskChannels(s.input_mask)},
+          {"record_channels", MaskChannels(s.record_mask)},
+          {"quality", int(s.video_quality)},
+          {"video_standard", s.video_standard ? "PAL" : "NTSC"},
+          {"frame_rate", int(s.record_frame_rate)},
+          {"alarm_on", int(s.alarm_on_duration)},
+          {"alarm_record", int(s.alarm_record_duration)},
+          {"audio_recording", (s.audio_flags & 1) != 0},
+          {"speaker", (s.audio_flags & 2) == 0},
+          {"audio_available", s.audio_available != 0}};
 }
 
-std::string StatusJson(const DvrStatus& s) {
-  std::ostringstream o;
-  o << "{\"mode\": " << int(s.mode) << ", \"mode_name\": " << JsonString(ModeName(s.mode))
-    << ", \"frame_interval\": " << int(s.frame_interval)
-    << ", \"stream_filter\": " << int(s.stream_filter) << ", \"play_speed\": " << int(s.play_speed)
-    << "}";
-  return o.str();
+cli::Json StatusJson(const DvrStatus& s) {
+  return {{"mode", int(s.mode)},
+          {"mode_name", ModeName(s.mode)},
+          {"frame_interval", int(s.frame_interval)},
+          {"stream_filter", int(s.stream_filter)},
+          {"play_speed", int(s.play_speed)}};
+}
+
+cli::Json Schedule(const DvrStateBlock& st) {
+  uint8_t h[24];
+  st.schedule.Unpack(h);
+  cli::Json hours = cli::Json::array();
+  for (uint8_t v : h) hours.push_back(int(v));
+  return hours;
+}
+
+// One document on a line of its own.
+void Print(std::ostream& out, const cli::Json& j, bool lines = false) {
+  out << cli::SpacedJson(j, lines) << "\n";
 }
 
 // The stand-in for the main window: a message queue handled on the thread that
@@ -467,26 +409,21 @@ struct CommandArgs {
 
 bool SplitArgs(const std::vector<std::string>& args, std::size_t from,
                const std::vector<std::string>& valued, CommandArgs* out, std::ostream& err) {
-  for (std::size_t i = from; i < args.size(); ++i) {
-    const std::string& a = args[i];
-    if (a == "--help" || a == "-h") {
-      out->help = true;
-    } else if (a.rfind("--", 0) == 0) {
-      bool known = false;
-      for (const auto& v : valued) known |= v == a;
-      if (!known) {
-        err << "dvrctl: unknown option " << a << "\n";
-        return false;
-      }
-      if (i + 1 >= args.size()) {
-        err << "dvrctl: " << a << " needs a value\n";
-        return false;
-      }
-      out->opts[a] = args[++i];
-    } else {
-      out->plain.push_back(a);
-    }
+  CLI::App app;
+  cli::Configure(app, "");
+  app.set_help_flag();
+  app.add_flag("-h,--help", out->help);
+  std::vector<std::optional<std::string>> values(valued.size());
+  for (std::size_t i = 0; i < valued.size(); ++i) cli::AddValue(app, valued[i], values[i]);
+  app.add_option("arguments", out->plain);
+  const cli::Parsed p =
+      cli::Parse(app, std::vector<std::string>(args.begin() + static_cast<long>(from), args.end()));
+  if (p.kind == cli::Parsed::kError) {
+    err << "dvrctl: " << p.text << "\n";
+    return false;
   }
+  for (std::size_t i = 0; i < valued.size(); ++i)
+    if (values[i]) out->opts[valued[i]] = *values[i];
   return true;
 }
 
@@ -504,14 +441,18 @@ int MysInfo(const std::string& path, std::ostream& out, std::ostream& err) {
   if (f == nullptr) return kExitFailed;
   std::fseek(f, 0, SEEK_END);
   const long size = std::ftell(f);
-  out << "{\"file\": " << JsonString(path) << ", \"size\": " << size << ",\n \"header\": {"
-      << "\"length\": " << h.length << ", \"records\": " << h.count
-      << ", \"first\": " << JsonString(RecTimeString(h.first))
-      << ", \"last\": " << JsonString(RecTimeString(h.last)) << ", \"flags\": " << int(h.flags)
-      << ", \"video_standard\": " << JsonString((h.flags & kMysFlagPal) ? "PAL" : "NTSC")
-      << ", \"channels\": " << int(h.flags & 0x1F)
-      << ", \"finished\": " << (h.length == static_cast<uint32_t>(size) ? "true" : "false")
-      << "},\n \"records\": [";
+  cli::Json doc = {{"file", path},
+                   {"size", size},
+                   {"header",
+                    {{"length", h.length},
+                     {"records", h.count},
+                     {"first", RecTimeString(h.first)},
+                     {"last", RecTimeString(h.last)},
+                     {"flags", int(h.flags)},
+                     {"video_standard", (h.flags & kMysFlagPal) ? "PAL" : "NTSC"},
+                     {"channels", int(h.flags & 0x1F)},
+                     {"finished", h.length == static_cast<uint32_t>(size)}}}};
+  cli::Json records = cli::Json::array();
   uint64_t pos = kMysFileHeaderSize;
   uint32_t n = 0, video = 0, audio = 0;
   uint8_t raw[kMysRecordHeaderSize];
@@ -521,45 +462,38 @@ int MysInfo(const std::string& path, std::ostream& out, std::ostream& err) {
     MysRecordHeader rh = MysRecordHeader::Read(raw);
     if (!rh.IsValid() || pos + kMysRecordHeaderSize + rh.length > static_cast<uint64_t>(size))
       break;
-    out << (n ? ",\n  " : "\n  ") << "{\"index\": " << n << ", \"offset\": " << pos
-        << ", \"kind\": " << JsonString(rh.IsVideo() ? "video" : "audio")
-        << ", \"length\": " << rh.length << ", \"millis\": " << rh.millis
-        << ", \"prev_length\": " << rh.prev_length;
-    if (rh.IsVideo())
-      out << ", \"sequence\": " << int(rh.sequence)
-          << ", \"time\": " << JsonString(RecTimeString(rh.time))
-          << ", \"state\": " << int(rh.state);
-    out << "}";
+    cli::Json r = {
+        {"index", n},          {"offset", pos},       {"kind", rh.IsVideo() ? "video" : "audio"},
+        {"length", rh.length}, {"millis", rh.millis}, {"prev_length", rh.prev_length}};
+    if (rh.IsVideo()) {
+      r["sequence"] = int(rh.sequence);
+      r["time"] = RecTimeString(rh.time);
+      r["state"] = int(rh.state);
+    }
+    records.push_back(std::move(r));
     (rh.IsVideo() ? video : audio)++;
     ++n;
     pos += kMysRecordHeaderSize + rh.length;
   }
   std::fclose(f);
-  out << "\n ],\n \"found\": {\"records\": " << n << ", \"video\": " << video
-      << ", \"audio\": " << audio << ", \"end\": " << pos
-      << ", \"trailing_bytes\": " << (static_cast<uint64_t>(size) - pos) << "}}\n";
+  doc["records"] = std::move(records);
+  doc["found"] = {{"records", n},
+                  {"video", video},
+                  {"audio", audio},
+                  {"end", pos},
+                  {"trailing_bytes", static_cast<uint64_t>(size) - pos}};
+  Print(out, doc, true);
   return kExitOk;
 }
 
-int PlayFile(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
-  CommandArgs ca;
-  if (!SplitArgs(args, 1, {"--speed", "--snapshot"}, &ca, err)) return kExitUsage;
-  if (ca.help) return out << CommandHelp().at("play-file"), kExitOk;
-  if (ca.plain.size() != 1) return err << CommandHelp().at("play-file"), kExitUsage;
-  long presses = 0;
-  bool pacing = true;
-  if (ca.opts.count("--speed")) {
-    if (ca.opts["--speed"] == "max")
-      pacing = false;
-    else if (!ParseInt(ca.opts["--speed"], 0, 5, &presses))
-      return err << "dvrctl: --speed takes 0..5 or max\n", kExitUsage;
-  }
+int PlayFile(const std::string& file, long presses, bool pacing,
+             const std::optional<std::string>& snapshot, std::ostream& out, std::ostream& err) {
   Runner run(out, err);
   run.main().SetLocalPacing(pacing);
   const auto t0 = Clock::now();
-  int r = run.main().StartLocalPlayback(ca.plain[0]);
+  int r = run.main().StartLocalPlayback(file);
   if (r != 0) {
-    err << "dvrctl: " << ca.plain[0] << ": "
+    err << "dvrctl: " << file << ": "
         << (r == RcLocalPlayer::kOpenFailed ? "cannot be opened" : "not a .mys recording") << "\n";
     return kExitFailed;
   }
@@ -571,239 +505,271 @@ int PlayFile(const std::vector<std::string>& args, std::ostream& out, std::ostre
   run.Pump(milliseconds(200), nullptr);
   run.main().Tick(rctick::kRefresh);
   int saved = 0;
-  if (ca.opts.count("--snapshot")) saved = run.main().SaveBitmap(ca.opts["--snapshot"]);
+  if (snapshot) saved = run.main().SaveBitmap(*snapshot);
   const double secs = std::chrono::duration<double>(Clock::now() - t0).count();
-  out << "{\"file\": " << JsonString(ca.plain[0])
-      << ", \"frames_shown\": " << run.main().ImageHandler().FramesHandled()
-      << ", \"audio_blocks\": " << run.count(rcmsg::kLocalAudioPlayed) << ", \"seconds\": " << secs
-      << "}\n";
+  Print(out, {{"file", file},
+              {"frames_shown", run.main().ImageHandler().FramesHandled()},
+              {"audio_blocks", run.count(rcmsg::kLocalAudioPlayed)},
+              {"seconds", secs}});
   run.main().StopLocalPlayback();
   if (saved != 0) return err << "dvrctl: the snapshot could not be written\n", kExitFailed;
   return kExitOk;
 }
 
-int DvrCommand(const Global& g, const std::vector<std::string>& args, std::ostream& out,
-               std::ostream& err) {
-  const std::string& cmd = args[0];
-  CommandArgs ca;
-  std::vector<std::string> valued;
-  if (cmd == "play") valued = {"--disk", "--from", "--event"};
-  if (cmd == "watch" || cmd == "capture" || cmd == "export-avi")
-    valued = {"--seconds", "--dir", "--codec"};
-  if (cmd == "snapshot") valued = {"--frames"};
-  if (!SplitArgs(args, 1, valued, &ca, err)) return kExitUsage;
-  if (ca.help) return out << CommandHelp().at(cmd), kExitOk;
-  long secs = 0;
-  if (cmd == "watch" || cmd == "capture" || cmd == "export-avi") {
-    if (!ca.opts.count("--seconds") || !ParseInt(ca.opts["--seconds"], 1, 86400, &secs))
-      return err << CommandHelp().at(cmd), kExitUsage;
-  }
-  long snapshot_frames = 1;
-  if (cmd == "snapshot" && ca.opts.count("--frames") &&
-      !ParseInt(ca.opts["--frames"], 1, 1000, &snapshot_frames))
-    return err << CommandHelp().at(cmd), kExitUsage;
-  // Validate everything before connecting.
-  DvrTime when{};
-  uint8_t disk = 0;
-  long event_id = -1;
-  std::vector<std::function<void(RcCtrlMain&)>> changes;
-  uint8_t hours[24]{};
-  if (cmd == "record" &&
-      (ca.plain.size() != 1 || (ca.plain[0] != "start" && ca.plain[0] != "stop")))
-    return err << CommandHelp().at(cmd), kExitUsage;
-  if (cmd == "play") {
-    if (ca.opts.count("--disk")) {
-      if (ca.opts["--disk"] != "master" && ca.opts["--disk"] != "slave")
-        return err << "dvrctl: --disk is master or slave\n", kExitUsage;
-      disk = ca.opts["--disk"] == "slave" ? 1 : 0;
-    }
-    if (ca.opts.count("--from") && ca.opts.count("--event"))
-      return err << "dvrctl: --from and --event exclude each other\n", kExitUsage;
-    if (ca.opts.count("--from") && !ParseDateTime(ca.opts["--from"], &when))
-      return err << "dvrctl: --from needs \"YYYY-MM-DD hh:mm:ss\"\n", kExitUsage;
-    if (ca.opts.count("--event") && !ParseInt(ca.opts["--event"], 0, 0xFFFFFFFFL, &event_id))
-      return err << "dvrctl: --event needs an event id\n", kExitUsage;
-  }
-  if (cmd == "set") {
-    if (ca.plain.empty()) return err << CommandHelp().at(cmd), kExitUsage;
-    for (const std::string& kv : ca.plain) {
-      const auto eq = kv.find('=');
-      const std::string key = kv.substr(0, eq),
-                        value = eq == std::string::npos ? "" : kv.substr(eq + 1);
-      long n;
-      uint8_t mask;
-      bool on;
-      if (key == "quality" && ParseInt(value, 0, 2, &n))
-        changes.push_back([n](RcCtrlMain& m) { m.SetVideoQuality(static_cast<uint8_t>(n)); });
-      else if (key == "frame-rate" && ParseInt(value, 0, 255, &n))
-        changes.push_back([n](RcCtrlMain& m) { m.SetRecordFrameRate(static_cast<uint8_t>(n)); });
-      else if (key == "alarm-on" && ParseInt(value, 0, 35, &n))
-        changes.push_back([n](RcCtrlMain& m) { m.SetAlarmOnDuration(static_cast<uint8_t>(n)); });
-      else if (key == "alarm-record" && ParseInt(value, 5, 30, &n))
-        changes.push_back(
-            [n](RcCtrlMain& m) { m.SetAlarmRecordDuration(static_cast<uint8_t>(n)); });
-      else if (key == "input-channels" && ParseChannelList(value, &mask))
-        changes.push_back([mask](RcCtrlMain& m) { m.SetInputChannels(mask); });
-      else if (key == "record-channels" && ParseChannelList(value, &mask))
-        changes.push_back([mask](RcCtrlMain& m) { m.SetRecordChannels(mask); });
-      else if (key == "audio-recording" && ParseOnOff(value, &on))
-        changes.push_back([on](RcCtrlMain& m) { m.SetAudioRecording(on); });
-      else if (key == "speaker" && ParseOnOff(value, &on))
-        changes.push_back([on](RcCtrlMain& m) { m.SetSpeakerMute(!on); });
-      else
-        return err << "dvrctl: bad setting " << JsonString(kv) << "\n"
-                   << CommandHelp().at(cmd),
-               kExitUsage;
-    }
-  }
-  if (cmd == "set-time") {
-    if (ca.plain.size() != 1) return err << CommandHelp().at(cmd), kExitUsage;
-    if (ca.plain[0] == "now") {
-      std::time_t now = std::time(nullptr);
-      std::tm lt{};
-      localtime_r(&now, &lt);
-      when = DvrTime{static_cast<uint8_t>(lt.tm_sec),     static_cast<uint8_t>(lt.tm_min),
-                     static_cast<uint8_t>(lt.tm_hour),    static_cast<uint8_t>(lt.tm_mday),
-                     static_cast<uint8_t>(lt.tm_mon + 1), static_cast<uint8_t>(lt.tm_year - 100)};
-    } else if (!ParseDateTime(ca.plain[0], &when)) {
-      return err << "dvrctl: set-time needs now or \"YYYY-MM-DD hh:mm:ss\"\n", kExitUsage;
-    }
-  }
-  if (cmd == "set-schedule") {
-    if (ca.plain.size() != 1) return err << CommandHelp().at(cmd), kExitUsage;
-    std::stringstream ss(ca.plain[0]);
-    std::string item;
-    int i = 0;
-    while (std::getline(ss, item, ',')) {
-      long v;
-      if (i >= 24 || !ParseInt(item, 0, 3, &v))
-        return err << "dvrctl: set-schedule needs 24 values 0..3\n", kExitUsage;
-      hours[i++] = static_cast<uint8_t>(v);
-    }
-    if (i != 24) return err << "dvrctl: set-schedule needs 24 values 0..3\n", kExitUsage;
-  }
-  if ((cmd == "snapshot" || cmd == "export-avi") && ca.plain.size() != 1)
-    return err << CommandHelp().at(cmd), kExitUsage;
-  if ((cmd == "info" || cmd == "events" || cmd == "stop" || cmd == "pause" || cmd == "ff" ||
-       cmd == "rew" || cmd == "watch" || cmd == "capture") &&
-      !ca.plain.empty())
-    return err << CommandHelp().at(cmd), kExitUsage;
+// What a command works with once its arguments are checked: the options
+// before it, the output streams, and (commands with a DVR) the connected
+// runner.
+struct Session {
+  const Global& g;
+  std::ostream& out;
+  std::ostream& err;
+  Runner* run = nullptr;
+  RcCtrlMain& m() { return run->main(); }
+};
 
-  Runner run(out, err);
-  RcCtrlMain& m = run.main();
-  int r = run.Connect(g);
-  if (r != kExitOk) return r;
-  auto print_status = [&] {
-    out << "{\"status\": " << StatusJson(run.State().status) << "}\n";
+// The work of a command after its arguments were checked.
+using Job = std::function<int(Session&)>;
+
+// One command: its help, whether it needs a DVR, its options taking a value
+// and the check of its arguments, which sets the job (usage errors return
+// kExitUsage before anything is connected).
+struct Command {
+  const char* help;
+  bool needs_dvr;
+  std::vector<std::string> options;
+  int (*prepare)(const std::string& name, CommandArgs& ca, Job* job, std::ostream& err);
+};
+
+const std::map<std::string, Command>& Commands();
+
+int UsageOf(const std::string& name, std::ostream& err) {
+  err << Commands().at(name).help;
+  return kExitUsage;
+}
+
+// The reply chain of a settings refresh.
+const std::vector<uint8_t>& RefreshRequests() {
+  static const std::vector<uint8_t> requests = {rdcp::kGetSettings, rdcp::kGetTime,
+                                                rdcp::kGetSchedule};
+  return requests;
+}
+
+int Info(Session& s) {
+  Runner& run = *s.run;
+  run.WaitsFor(RefreshRequests());
+  s.m().RefreshSettings();
+  if (!run.WaitMessage(rcmsg::kSettingsRefreshed)) return run.Failure("no settings");
+  run.WaitsFor({rdcp::kGetStatus});
+  s.m().RequestStatus();
+  if (!run.WaitMessage(rcmsg::kDvrStatus)) return run.Failure("no status");
+  DvrStateBlock st = run.State();
+  DvrTime t{};
+  const bool have_time = s.m().Time(&t);
+  cli::Json disks = cli::Json::array();
+  for (int d = 0; d < 2; ++d)
+    disks.push_back({{"disk", d ? "slave" : "master"},
+                     {"installed", st.settings.disk_installed[d] != 0},
+                     {"overwriting", st.settings.disk_overwriting[d] != 0},
+                     {"capacity_mb", st.settings.disk_capacity[d] >> 8},
+                     {"used_mb", st.settings.disk_used[d] >> 8}});
+  Print(s.out,
+        {{"dvr", s.g.dvr},
+         {"settings", SettingsJson(st.settings)},
+         {"status", StatusJson(st.status)},
+         {"time", have_time ? cli::Json(TimeString(t)) : cli::Json(nullptr)},
+         {"schedule", Schedule(st)},
+         {"disks", std::move(disks)}},
+        true);
+  return kExitOk;
+}
+
+int Events(Session& s) {
+  s.run->WaitsFor({rdcp::kGetEventList});
+  s.m().RequestEventList();
+  if (!s.run->WaitMessage(rcmsg::kEventListDone, seconds(30)))
+    return s.run->Failure("no event list");
+  std::vector<EventRecord> events;
+  s.m().EventList(&events);
+  cli::Json list = cli::Json::array();
+  for (const EventRecord& e : events)
+    list.push_back({{"id", e.id},
+                    {"disk", e.disk ? "slave" : "master"},
+                    {"kind", e.kind == 0   ? "all"
+                             : e.kind == 1 ? "Time"
+                                           : "Sensor"},
+                    {"start", TimeString(e.start)},
+                    {"end", TimeString(e.end)}});
+  Print(s.out, list, true);
+  return kExitOk;
+}
+
+// A recording or playback control: the request, then a status request; a
+// refusal of either ends the command. Prints the new status.
+Job Control(uint8_t request, std::function<void(RcCtrlMain&)> act) {
+  return [request, act](Session& s) {
+    s.run->WaitsFor({request, rdcp::kGetStatus});
+    act(s.m());
+    s.m().RequestStatus();
+    if (!s.run->WaitMessage(rcmsg::kDvrStatus)) return s.run->Failure("no status");
+    Print(s.out, {{"status", StatusJson(s.run->State().status)}});
     return kExitOk;
   };
-  auto event_or_fail = [&](const char* what) { return run.Failure(what); };
-  // The reply chain of a settings refresh.
-  const std::vector<uint8_t> refresh = {rdcp::kGetSettings, rdcp::kGetTime, rdcp::kGetSchedule};
+}
 
-  if (cmd == "info") {
-    run.WaitsFor(refresh);
-    m.RefreshSettings();
-    if (!run.WaitMessage(rcmsg::kSettingsRefreshed)) return event_or_fail("no settings");
-    run.WaitsFor({rdcp::kGetStatus});
-    m.RequestStatus();
-    if (!run.WaitMessage(rcmsg::kDvrStatus)) return event_or_fail("no status");
-    DvrStateBlock st = run.State();
-    DvrTime t{};
-    const bool have_time = m.Time(&t);
-    out << "{\"dvr\": " << JsonString(g.dvr) << ",\n \"settings\": " << SettingsJson(st.settings)
-        << ",\n \"status\": " << StatusJson(st.status)
-        << ",\n \"time\": " << (have_time ? JsonString(TimeString(t)) : "null")
-        << ",\n \"schedule\": [";
-    uint8_t h[24];
-    st.schedule.Unpack(h);
-    for (int i = 0; i < 24; ++i) out << (i ? ", " : "") << int(h[i]);
-    out << "],\n \"disks\": [";
-    for (int d = 0; d < 2; ++d) {
-      out << (d ? ", " : "") << "{\"disk\": " << JsonString(d ? "slave" : "master")
-          << ", \"installed\": " << (st.settings.disk_installed[d] ? "true" : "false")
-          << ", \"overwriting\": " << (st.settings.disk_overwriting[d] ? "true" : "false")
-          << ", \"capacity_mb\": " << (st.settings.disk_capacity[d] >> 8)
-          << ", \"used_mb\": " << (st.settings.disk_used[d] >> 8) << "}";
-    }
-    out << "]}\n";
-    return kExitOk;
-  }
-  if (cmd == "events") {
-    run.WaitsFor({rdcp::kGetEventList});
-    m.RequestEventList();
-    if (!run.WaitMessage(rcmsg::kEventListDone, seconds(30))) return event_or_fail("no event list");
-    std::vector<EventRecord> events;
-    m.EventList(&events);
-    out << "[";
-    for (std::size_t i = 0; i < events.size(); ++i) {
-      const EventRecord& e = events[i];
-      out << (i ? ",\n " : "\n ") << "{\"id\": " << e.id
-          << ", \"disk\": " << JsonString(e.disk ? "slave" : "master") << ", \"kind\": "
-          << JsonString(e.kind == 0   ? "all"
-                        : e.kind == 1 ? "Time"
-                                      : "Sensor")
-          << ", \"start\": " << JsonString(TimeString(e.start))
-          << ", \"end\": " << JsonString(TimeString(e.end)) << "}";
-    }
-    out << "\n]\n";
-    return kExitOk;
-  }
-  if (cmd == "record" || cmd == "play" || cmd == "stop" || cmd == "pause" || cmd == "ff" ||
-      cmd == "rew") {
-    const uint8_t request =
-        cmd == "record"  ? (ca.plain[0] == "start" ? rdcp::kStartRecording : rdcp::kStopRecording)
-        : cmd == "play"  ? rdcp::kPlay
-        : cmd == "stop"  ? rdcp::kStopPlay
-        : cmd == "pause" ? rdcp::kPause
-        : cmd == "ff"    ? rdcp::kFastForward
-                         : rdcp::kRewind;
-    run.WaitsFor({request, rdcp::kGetStatus});
-    if (cmd == "record" && ca.plain[0] == "start") m.StartRecording();
-    if (cmd == "record" && ca.plain[0] == "stop") m.StopRecording();
-    if (cmd == "play") {
-      if (ca.opts.count("--from"))
-        m.PlayDvrFrom(disk, when);
-      else if (event_id >= 0)
-        m.PlayDvrEvent(disk, static_cast<uint32_t>(event_id));
-      else
-        m.PlayDvr();
-    }
-    if (cmd == "stop") m.StopDvrPlay();
-    if (cmd == "pause") m.PauseDvr();
-    if (cmd == "ff") m.FastForwardDvr();
-    if (cmd == "rew") m.RewindDvr();
-    // The reply of the command is followed by a status request; wait for its
-    // answer (a refusal of either ends the command).
-    m.RequestStatus();
-    if (!run.WaitMessage(rcmsg::kDvrStatus)) return event_or_fail("no status");
-    return print_status();
-  }
-  if (cmd == "set" || cmd == "set-time" || cmd == "set-schedule") {
-    std::vector<uint8_t> waits = refresh;
+// Changes of the settings, then a settings refresh (requests are answered in
+// order: the refresh ends after the changes). Prints the settings after.
+Job Change(std::vector<std::function<void(RcCtrlMain&)>> changes) {
+  return [changes = std::move(changes)](Session& s) {
+    std::vector<uint8_t> waits = RefreshRequests();
     waits.insert(waits.end(),
                  {rdcp::kSetSchedule, rdcp::kSetTime, rdcp::kSetInputChannels,
                   rdcp::kSetRecordChannels, rdcp::kSetVideoQuality, rdcp::kSetRecordFrameRate,
                   rdcp::kSetAlarmOnDuration, rdcp::kSetAlarmRecordDuration, rdcp::kSetAudioFlags});
-    run.WaitsFor(waits);
-    for (auto& c : changes) c(m);
-    if (cmd == "set-time") m.SetTime(when);
-    if (cmd == "set-schedule") m.SetSchedule(hours);
-    // Requests are answered in order: the refresh ends after the changes.
-    m.RefreshSettings();
-    if (!run.WaitMessage(rcmsg::kSettingsRefreshed)) return event_or_fail("no settings");
-    DvrStateBlock st = run.State();
+    s.run->WaitsFor(waits);
+    for (auto& c : changes) c(s.m());
+    s.m().RefreshSettings();
+    if (!s.run->WaitMessage(rcmsg::kSettingsRefreshed)) return s.run->Failure("no settings");
+    DvrStateBlock st = s.run->State();
     DvrTime t{};
-    m.Time(&t);
-    uint8_t h[24];
-    st.schedule.Unpack(h);
-    out << "{\"settings\": " << SettingsJson(st.settings)
-        << ", \"time\": " << JsonString(TimeString(t)) << ", \"schedule\": [";
-    for (int i = 0; i < 24; ++i) out << (i ? ", " : "") << int(h[i]);
-    out << "]}\n";
+    s.m().Time(&t);
+    Print(s.out, {{"settings", SettingsJson(st.settings)},
+                  {"time", TimeString(t)},
+                  {"schedule", Schedule(st)}});
     return kExitOk;
+  };
+}
+
+int PrepareNoArguments(const std::string& name, CommandArgs& ca, Job* job, std::ostream& err) {
+  if (!ca.plain.empty()) return UsageOf(name, err);
+  if (name == "info") *job = Info;
+  if (name == "events") *job = Events;
+  if (name == "stop") *job = Control(rdcp::kStopPlay, [](RcCtrlMain& m) { m.StopDvrPlay(); });
+  if (name == "pause") *job = Control(rdcp::kPause, [](RcCtrlMain& m) { m.PauseDvr(); });
+  if (name == "ff") *job = Control(rdcp::kFastForward, [](RcCtrlMain& m) { m.FastForwardDvr(); });
+  if (name == "rew") *job = Control(rdcp::kRewind, [](RcCtrlMain& m) { m.RewindDvr(); });
+  return kExitOk;
+}
+
+int PrepareRecord(const std::string& name, CommandArgs& ca, Job* job, std::ostream& err) {
+  if (ca.plain.size() != 1 || (ca.plain[0] != "start" && ca.plain[0] != "stop"))
+    return UsageOf(name, err);
+  *job = ca.plain[0] == "start"
+             ? Control(rdcp::kStartRecording, [](RcCtrlMain& m) { m.StartRecording(); })
+             : Control(rdcp::kStopRecording, [](RcCtrlMain& m) { m.StopRecording(); });
+  return kExitOk;
+}
+
+int PreparePlay(const std::string&, CommandArgs& ca, Job* job, std::ostream& err) {
+  uint8_t disk = 0;
+  DvrTime when{};
+  long event_id = -1;
+  if (ca.opts.count("--disk")) {
+    if (ca.opts["--disk"] != "master" && ca.opts["--disk"] != "slave")
+      return err << "dvrctl: --disk is master or slave\n", kExitUsage;
+    disk = ca.opts["--disk"] == "slave" ? 1 : 0;
   }
-  if (cmd == "watch") {
+  const bool from = ca.opts.count("--from") != 0;
+  if (from && ca.opts.count("--event"))
+    return err << "dvrctl: --from and --event exclude each other\n", kExitUsage;
+  if (from && !ParseDateTime(ca.opts["--from"], &when))
+    return err << "dvrctl: --from needs \"YYYY-MM-DD hh:mm:ss\"\n", kExitUsage;
+  if (ca.opts.count("--event") && !ParseInt(ca.opts["--event"], 0, 0xFFFFFFFFL, &event_id))
+    return err << "dvrctl: --event needs an event id\n", kExitUsage;
+  *job = Control(rdcp::kPlay, [=](RcCtrlMain& m) {
+    if (from)
+      m.PlayDvrFrom(disk, when);
+    else if (event_id >= 0)
+      m.PlayDvrEvent(disk, static_cast<uint32_t>(event_id));
+    else
+      m.PlayDvr();
+  });
+  return kExitOk;
+}
+
+int PrepareSet(const std::string& name, CommandArgs& ca, Job* job, std::ostream& err) {
+  if (ca.plain.empty()) return UsageOf(name, err);
+  std::vector<std::function<void(RcCtrlMain&)>> changes;
+  for (const std::string& kv : ca.plain) {
+    const auto eq = kv.find('=');
+    const std::string key = kv.substr(0, eq),
+                      value = eq == std::string::npos ? "" : kv.substr(eq + 1);
+    long n;
+    uint8_t mask;
+    bool on;
+    if (key == "quality" && ParseInt(value, 0, 2, &n))
+      changes.push_back([n](RcCtrlMain& m) { m.SetVideoQuality(static_cast<uint8_t>(n)); });
+    else if (key == "frame-rate" && ParseInt(value, 0, 255, &n))
+      changes.push_back([n](RcCtrlMain& m) { m.SetRecordFrameRate(static_cast<uint8_t>(n)); });
+    else if (key == "alarm-on" && ParseInt(value, 0, 35, &n))
+      changes.push_back([n](RcCtrlMain& m) { m.SetAlarmOnDuration(static_cast<uint8_t>(n)); });
+    else if (key == "alarm-record" && ParseInt(value, 5, 30, &n))
+      changes.push_back([n](RcCtrlMain& m) { m.SetAlarmRecordDuration(static_cast<uint8_t>(n)); });
+    else if (key == "input-channels" && ParseChannelList(value, &mask))
+      changes.push_back([mask](RcCtrlMain& m) { m.SetInputChannels(mask); });
+    else if (key == "record-channels" && ParseChannelList(value, &mask))
+      changes.push_back([mask](RcCtrlMain& m) { m.SetRecordChannels(mask); });
+    else if (key == "audio-recording" && ParseOnOff(value, &on))
+      changes.push_back([on](RcCtrlMain& m) { m.SetAudioRecording(on); });
+    else if (key == "speaker" && ParseOnOff(value, &on))
+      changes.push_back([on](RcCtrlMain& m) { m.SetSpeakerMute(!on); });
+    else {
+      err << "dvrctl: bad setting " << cli::SpacedJson(kv) << "\n";
+      return UsageOf(name, err);
+    }
+  }
+  *job = Change(std::move(changes));
+  return kExitOk;
+}
+
+int PrepareSetTime(const std::string& name, CommandArgs& ca, Job* job, std::ostream& err) {
+  if (ca.plain.size() != 1) return UsageOf(name, err);
+  DvrTime when{};
+  if (ca.plain[0] == "now") {
+    std::time_t now = std::time(nullptr);
+    std::tm lt{};
+    localtime_r(&now, &lt);
+    when = DvrTime{static_cast<uint8_t>(lt.tm_sec),     static_cast<uint8_t>(lt.tm_min),
+                   static_cast<uint8_t>(lt.tm_hour),    static_cast<uint8_t>(lt.tm_mday),
+                   static_cast<uint8_t>(lt.tm_mon + 1), static_cast<uint8_t>(lt.tm_year - 100)};
+  } else if (!ParseDateTime(ca.plain[0], &when)) {
+    return err << "dvrctl: set-time needs now or \"YYYY-MM-DD hh:mm:ss\"\n", kExitUsage;
+  }
+  *job = Change({[when](RcCtrlMain& m) { m.SetTime(when); }});
+  return kExitOk;
+}
+
+int PrepareSetSchedule(const std::string& name, CommandArgs& ca, Job* job, std::ostream& err) {
+  if (ca.plain.size() != 1) return UsageOf(name, err);
+  std::array<uint8_t, 24> hours{};
+  std::stringstream ss(ca.plain[0]);
+  std::string item;
+  int i = 0;
+  while (std::getline(ss, item, ',')) {
+    long v;
+    if (i >= 24 || !ParseInt(item, 0, 3, &v))
+      return err << "dvrctl: set-schedule needs 24 values 0..3\n", kExitUsage;
+    hours[static_cast<std::size_t>(i++)] = static_cast<uint8_t>(v);
+  }
+  if (i != 24) return err << "dvrctl: set-schedule needs 24 values 0..3\n", kExitUsage;
+  *job = Change({[hours](RcCtrlMain& m) {
+    uint8_t h[24];
+    std::copy(hours.begin(), hours.end(), h);
+    m.SetSchedule(h);
+  }});
+  return kExitOk;
+}
+
+// --seconds N of the commands that run for a time.
+bool Seconds(CommandArgs& ca, long* secs) {
+  return ca.opts.count("--seconds") && ParseInt(ca.opts["--seconds"], 1, 86400, secs);
+}
+
+int PrepareWatch(const std::string& name, CommandArgs& ca, Job* job, std::ostream& err) {
+  long secs = 0;
+  if (!Seconds(ca, &secs) || !ca.plain.empty()) return UsageOf(name, err);
+  *job = [secs](Session& s) {
+    RcCtrlMain& m = s.m();
+    Runner& run = *s.run;
     int left = static_cast<int>(secs);
     run.each_second = [&] {
       uint32_t fps = 0, fmax, fmin, bytes = 0, bmax, bmin;
@@ -820,33 +786,50 @@ int DvrCommand(const Global& g, const std::vector<std::string>& args, std::ostre
       std::snprintf(line, sizeof line, "fps %3u  Mbps %6.3f  interval %u  channels %s  mode %s\n",
                     fps, bytes * 8.0 / 1e6, st.status.frame_interval,
                     chans.empty() ? "-" : chans.c_str(), ModeName(st.status.mode));
-      out << line;
-      out.flush();
+      s.out << line;
+      s.out.flush();
       --left;
     };
     run.Pump(seconds(secs) + milliseconds(500), [&] { return left <= 0; });
     return run.event_seen() ? kExitEvent : kExitOk;
-  }
-  if (cmd == "capture") {
-    m.SetRecordingDirectory(ca.opts.count("--dir") ? ca.opts["--dir"] : "stream_files");
-    if (m.StartLocalRecording() != 0) return err << "dvrctl: cannot start recording\n", kExitFailed;
+  };
+  return kExitOk;
+}
+
+int PrepareCapture(const std::string& name, CommandArgs& ca, Job* job, std::ostream& err) {
+  long secs = 0;
+  if (!Seconds(ca, &secs) || !ca.plain.empty()) return UsageOf(name, err);
+  const std::string dir = ca.opts.count("--dir") ? ca.opts["--dir"] : "stream_files";
+  *job = [secs, dir](Session& s) {
+    RcCtrlMain& m = s.m();
+    Runner& run = *s.run;
+    m.SetRecordingDirectory(dir);
+    if (m.StartLocalRecording() != 0)
+      return s.err << "dvrctl: cannot start recording\n", kExitFailed;
     run.Pump(seconds(secs), nullptr);
     m.StopLocalRecording();
     if (run.count(rcmsg::kRecordCreateError) || run.count(rcmsg::kRecordWriteError)) {
-      err << "Local Recording Stop\n"
-          << (run.count(rcmsg::kRecordCreateError)
-                  ? "File Creation Error.\nLocal stream capturing stop.\n"
-                  : "File Writing Error.\nLocal stream capturing stop.\n");
+      s.err << "Local Recording Stop\n"
+            << (run.count(rcmsg::kRecordCreateError)
+                    ? "File Creation Error.\nLocal stream capturing stop.\n"
+                    : "File Writing Error.\nLocal stream capturing stop.\n");
       return kExitFailed;
     }
-    out << "{\"files\": [";
-    auto files = m.RecordingFiles();
-    for (std::size_t i = 0; i < files.size(); ++i) out << (i ? ", " : "") << JsonString(files[i]);
-    out << "]}\n";
+    Print(s.out, {{"files", m.RecordingFiles()}});
     return run.event_seen() ? kExitEvent : kExitOk;
-  }
-  if (cmd == "snapshot") {
-    const auto wanted = static_cast<uint64_t>(snapshot_frames);
+  };
+  return kExitOk;
+}
+
+int PrepareSnapshot(const std::string& name, CommandArgs& ca, Job* job, std::ostream& err) {
+  long frames = 1;
+  if (ca.opts.count("--frames") && !ParseInt(ca.opts["--frames"], 1, 1000, &frames))
+    return UsageOf(name, err);
+  if (ca.plain.size() != 1) return UsageOf(name, err);
+  const std::string file = ca.plain[0];
+  *job = [frames, file](Session& s) {
+    RcCtrlMain& m = s.m();
+    const auto wanted = static_cast<uint64_t>(frames);
     // A channel shows its first picture with its first full frame.
     auto every_channel_shown = [&] {
       const ChannelDisplayState present = m.ChannelsPresent();
@@ -855,49 +838,178 @@ int DvrCommand(const Global& g, const std::vector<std::string>& args, std::ostre
         if (present.channel[i] != 0) need = static_cast<uint8_t>(need | (1u << i));
       return (m.ImageHandler().ChannelsShown() & need) == need;
     };
-    if (!run.Pump(seconds(20), [&] {
+    if (!s.run->Pump(seconds(20), [&] {
           return m.ImageHandler().FramesShown() >= wanted && every_channel_shown();
         }))
-      return event_or_fail("no frame arrived");
-    if (m.SaveBitmap(ca.plain[0]) != 0)
-      return err << "dvrctl: cannot write " << ca.plain[0] << "\n", kExitFailed;
-    out << "{\"snapshot\": " << JsonString(ca.plain[0]) << "}\n";
+      return s.run->Failure("no frame arrived");
+    if (m.SaveBitmap(file) != 0)
+      return s.err << "dvrctl: cannot write " << file << "\n", kExitFailed;
+    Print(s.out, {{"snapshot", file}});
     return kExitOk;
-  }
-  if (cmd == "export-avi") {
-    if (!run.Pump(seconds(20), [&] { return m.ImageHandler().FramesHandled() > 0; }))
-      return event_or_fail("no frame arrived");
-    CompressorOptions opt;
-    if (ca.opts.count("--codec")) opt.compressor = ca.opts["--codec"];
+  };
+  return kExitOk;
+}
+
+int PrepareExportAvi(const std::string& name, CommandArgs& ca, Job* job, std::ostream& err) {
+  long secs = 0;
+  if (!Seconds(ca, &secs) || ca.plain.size() != 1) return UsageOf(name, err);
+  CompressorOptions opt;
+  if (ca.opts.count("--codec")) opt.compressor = ca.opts["--codec"];
+  const std::string file = ca.plain[0];
+  *job = [secs, opt, file](Session& s) {
+    RcCtrlMain& m = s.m();
+    if (!s.run->Pump(seconds(20), [&] { return m.ImageHandler().FramesHandled() > 0; }))
+      return s.run->Failure("no frame arrived");
     FixedCompressorChooser chooser(opt);
-    r = m.StartAviExport(ca.plain[0], &chooser);
-    if (r != 0) return err << "dvrctl: AVI export failed (" << r << ")\n", kExitFailed;
-    run.Pump(seconds(secs), nullptr);
+    const int r = m.StartAviExport(file, &chooser);
+    if (r != 0) return s.err << "dvrctl: AVI export failed (" << r << ")\n", kExitFailed;
+    s.run->Pump(seconds(secs), nullptr);
     m.StopAviExport();
-    out << "{\"avi\": " << JsonString(ca.plain[0]) << "}\n";
-    return run.event_seen() ? kExitEvent : kExitOk;
+    Print(s.out, {{"avi", file}});
+    return s.run->event_seen() ? kExitEvent : kExitOk;
+  };
+  return kExitOk;
+}
+
+int PrepareMysInfo(const std::string& name, CommandArgs& ca, Job* job, std::ostream& err) {
+  if (ca.plain.size() != 1) return UsageOf(name, err);
+  const std::string file = ca.plain[0];
+  *job = [file](Session& s) { return MysInfo(file, s.out, s.err); };
+  return kExitOk;
+}
+
+int PreparePlayFile(const std::string& name, CommandArgs& ca, Job* job, std::ostream& err) {
+  if (ca.plain.size() != 1) return UsageOf(name, err);
+  long presses = 0;
+  bool pacing = true;
+  if (ca.opts.count("--speed")) {
+    if (ca.opts["--speed"] == "max")
+      pacing = false;
+    else if (!ParseInt(ca.opts["--speed"], 0, 5, &presses))
+      return err << "dvrctl: --speed takes 0..5 or max\n", kExitUsage;
   }
-  err << "dvrctl: unknown command " << cmd << "\n";
-  return kExitUsage;
+  const std::string file = ca.plain[0];
+  const std::optional<std::string> snapshot =
+      ca.opts.count("--snapshot") ? std::optional(ca.opts["--snapshot"]) : std::nullopt;
+  *job = [=](Session& s) { return PlayFile(file, presses, pacing, snapshot, s.out, s.err); };
+  return kExitOk;
+}
+
+const std::map<std::string, Command>& Commands() {
+  static const std::vector<std::string> kTimed = {"--seconds", "--dir", "--codec"};
+  static const std::map<std::string, Command> commands = {
+      {"info",
+       {"dvrctl ... info\n  Prints the DVR's settings, status, time, recording schedule and disks "
+        "as JSON.\n",
+        true,
+        {},
+        PrepareNoArguments}},
+      {"events",
+       {"dvrctl ... events\n  Prints the DVR's recorded-event list (newest first) as JSON.\n",
+        true,
+        {},
+        PrepareNoArguments}},
+      {"record",
+       {"dvrctl ... record start|stop\n  Starts or stops recording on the DVR and prints the new "
+        "status.\n",
+        true,
+        {},
+        PrepareRecord}},
+      {"play",
+       {"dvrctl ... play [--disk master|slave] [--from \"YYYY-MM-DD hh:mm:ss\" | --event ID]\n"
+        "  Plays the DVR's recording: from where it is, from a time, or an event of the list.\n",
+        true,
+        {"--disk", "--from", "--event"},
+        PreparePlay}},
+      {"stop", {"dvrctl ... stop\n  Stops a DVR playback.\n", true, {}, PrepareNoArguments}},
+      {"pause", {"dvrctl ... pause\n  Pauses a DVR playback.\n", true, {}, PrepareNoArguments}},
+      {"ff",
+       {"dvrctl ... ff\n  Fast forward (each call the next speed).\n",
+        true,
+        {},
+        PrepareNoArguments}},
+      {"rew", {"dvrctl ... rew\n  Rewind.\n", true, {}, PrepareNoArguments}},
+      {"set",
+       {"dvrctl ... set KEY=VALUE...\n"
+        "  quality=0..2  frame-rate=INDEX  alarm-on=SECONDS  alarm-record=SECONDS\n"
+        "  input-channels=1,2,3,4  record-channels=1,3  (or none)\n"
+        "  audio-recording=on|off  speaker=on|off\n"
+        "  Prints the settings after the change as JSON.\n",
+        true,
+        {},
+        PrepareSet}},
+      {"set-time",
+       {"dvrctl ... set-time now|\"YYYY-MM-DD hh:mm:ss\"\n  Sets the DVR clock.\n",
+        true,
+        {},
+        PrepareSetTime}},
+      {"set-schedule",
+       {"dvrctl ... set-schedule V0,...,V23\n  Recording mode for each hour 0..23 (values 0..3).\n",
+        true,
+        {},
+        PrepareSetSchedule}},
+      {"watch",
+       {"dvrctl ... watch --seconds N\n"
+        "  Prints a line per second: frames/s, Mbit/s, stream frame interval and the\n"
+        "  channels present; connection events as they happen.\n",
+        true, kTimed, PrepareWatch}},
+      {"capture",
+       {"dvrctl ... capture --seconds N [--dir D]\n"
+        "  Records the live stream into a local .mys file (default folder stream_files).\n",
+        true, kTimed, PrepareCapture}},
+      {"snapshot",
+       {"dvrctl ... snapshot [--frames N] FILE.bmp\n"
+        "  Saves the picture as a 24-bit bitmap once N frames (default 1) were shown\n"
+        "  and every channel of the stream has its picture.\n",
+        true,
+        {"--frames"},
+        PrepareSnapshot}},
+      {"export-avi",
+       {"dvrctl ... export-avi --seconds N [--codec NAME] FILE.avi\n"
+        "  Exports the picture and the audio as AVI (codec default: uncompressed).\n",
+        true, kTimed, PrepareExportAvi}},
+      {"mys-info",
+       {"dvrctl mys-info FILE.mys\n  Prints the file header and every record as JSON.\n",
+        false,
+        {},
+        PrepareMysInfo}},
+      {"play-file",
+       {"dvrctl play-file FILE.mys [--speed N] [--snapshot FILE.bmp]\n"
+        "  Plays a local recording through the display path until its end. --speed 0\n"
+        "  (default) plays at the recorded pace, 1..5 fast-forward (>> 1 .. >>64),\n"
+        "  --speed max without pacing. --snapshot saves the last picture.\n",
+        false,
+        {"--speed", "--snapshot"},
+        PreparePlayFile}},
+  };
+  return commands;
+}
+
+// Checks the command's arguments, connects when it needs a DVR, and runs it.
+int RunCommand(const Global& g, const std::vector<std::string>& rest, std::ostream& out,
+               std::ostream& err) {
+  const std::string& name = rest[0];
+  const auto it = Commands().find(name);
+  if (it == Commands().end())
+    return err << "dvrctl: unknown command " << name << "\n" << kUsage, kExitUsage;
+  const Command& c = it->second;
+  for (const auto& a : rest)
+    if (a == "--help" || a == "-h") return out << c.help, kExitOk;
+  if (c.needs_dvr && (g.dvr.empty() || !g.have_password))
+    return err << "dvrctl: " << name << " needs --dvr ADDR and --password HEX6\n", kExitUsage;
+  CommandArgs ca;
+  if (!SplitArgs(rest, 1, c.options, &ca, err)) return kExitUsage;
+  Job job;
+  if (const int r = c.prepare(name, ca, &job, err); r != kExitOk) return r;
+  Session s{g, out, err};
+  if (!c.needs_dvr) return job(s);
+  Runner run(out, err);
+  s.run = &run;
+  if (const int r = run.Connect(g); r != kExitOk) return r;
+  return job(s);
 }
 
 }  // namespace
-
-bool ParsePassword(const std::string& text, unsigned char out[6]) {
-  if (text.size() != 6) return false;
-  for (int i = 0; i < 6; ++i) {
-    const char c = text[i];
-    if (c >= '0' && c <= '9')
-      out[i] = static_cast<unsigned char>(c - '0');
-    else if (c >= 'a' && c <= 'f')
-      out[i] = static_cast<unsigned char>(c - 'a' + 10);
-    else if (c >= 'A' && c <= 'F')
-      out[i] = static_cast<unsigned char>(c - 'A' + 10);
-    else
-      return false;
-  }
-  return true;
-}
 
 static void QuietQt(QtMsgType type, const QMessageLogContext&, const QString& text) {
   // The offscreen platform's notes about the session (runtime folder, fonts)
@@ -920,50 +1032,49 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
   if (QGuiApplication::instance() == nullptr) app = std::make_unique<QGuiApplication>(argc, argv);
 
   Global g;
-  std::size_t i = 0;
-  for (; i < args.size(); ++i) {
-    const std::string& a = args[i];
-    if (a == "--help" || a == "-h") return out << kUsage, kExitOk;
-    if (a == "--version") return out << "dvrctl " << kVersion << "\n", kExitOk;
-    if (a.rfind("--", 0) != 0) break;
-    if (i + 1 >= args.size())
-      return err << "dvrctl: " << a << " needs a value\n" << kUsage, kExitUsage;
-    const std::string& v = args[++i];
-    long port;
-    if (a == "--dvr") {
-      g.dvr = v;
-    } else if (a == "--password") {
-      if (!ParsePassword(v, g.password))
-        return err << "dvrctl: --password needs six hexadecimal digits\n", kExitUsage;
-      g.have_password = true;
-    } else if (a == "--control-port" && ParseInt(v, 1, 65535, &port)) {
-      g.control_port = static_cast<uint16_t>(port);
-    } else if (a == "--stream-port" && ParseInt(v, 1, 65535, &port)) {
-      g.stream_port = static_cast<uint16_t>(port);
-    } else if (long secs; a == "--connect-timeout" && ParseInt(v, 1, 600, &secs)) {
-      g.connect_timeout_s = static_cast<int>(secs);
-    } else {
-      return err << "dvrctl: bad option " << a << " " << v << "\n" << kUsage, kExitUsage;
-    }
+  CLI::App line;
+  cli::Configure(line, kUsage, "dvrctl");
+  // The options before the command; the command and its arguments are left.
+  line.prefix_command();
+  std::optional<std::string> password, control_port, stream_port, timeout;
+  cli::AddValue(line, "--dvr", g.dvr);
+  cli::AddValue(line, "--password", password);
+  cli::AddValue(line, "--control-port", control_port);
+  cli::AddValue(line, "--stream-port", stream_port);
+  cli::AddValue(line, "--connect-timeout", timeout);
+  const cli::Parsed p = cli::Parse(line, args, false);
+  if (p.kind == cli::Parsed::kError)
+    return err << "dvrctl: " << p.text << "\n" << kUsage, kExitUsage;
+  if (auto done = cli::Finish(p, out, err, "dvrctl", kExitUsage)) return *done;
+  std::vector<std::string> rest = line.remaining();
+  if (!rest.empty() && rest[0].size() > 1 && rest[0][0] == '-')
+    return err << "dvrctl: unknown option '" << rest[0] << "'\n" << kUsage, kExitUsage;
+  if (password) {
+    const auto digits = ParsePassword(*password);
+    if (!digits) return err << "dvrctl: --password needs six hexadecimal digits\n", kExitUsage;
+    std::copy(digits->begin(), digits->end(), g.password);
+    g.have_password = true;
   }
-  if (i >= args.size()) return err << kUsage, kExitUsage;
-  std::vector<std::string> rest(args.begin() + static_cast<long>(i), args.end());
-  const std::string& cmd = rest[0];
-  if (!CommandHelp().count(cmd))
-    return err << "dvrctl: unknown command " << cmd << "\n" << kUsage, kExitUsage;
-  if (cmd == "mys-info") {
-    if (rest.size() == 2 && (rest[1] == "--help" || rest[1] == "-h"))
-      return out << CommandHelp().at(cmd), kExitOk;
-    if (rest.size() != 2) return err << CommandHelp().at(cmd), kExitUsage;
-    return MysInfo(rest[1], out, err);
+  struct Ranged {
+    const char* name;
+    const std::optional<std::string>& text;
+    long lo, hi;
+    std::function<void(long)> set;
+  };
+  for (const Ranged& r : {Ranged{"--control-port", control_port, 1, 65535,
+                                 [&](long v) { g.control_port = static_cast<uint16_t>(v); }},
+                          Ranged{"--stream-port", stream_port, 1, 65535,
+                                 [&](long v) { g.stream_port = static_cast<uint16_t>(v); }},
+                          Ranged{"--connect-timeout", timeout, 1, 600,
+                                 [&](long v) { g.connect_timeout_s = static_cast<int>(v); }}}) {
+    long v = 0;
+    if (!r.text) continue;
+    if (!ParseInt(*r.text, r.lo, r.hi, &v))
+      return err << "dvrctl: bad option " << r.name << " " << *r.text << "\n" << kUsage, kExitUsage;
+    r.set(v);
   }
-  if (cmd == "play-file") return PlayFile(rest, out, err);
-  bool help = false;
-  for (const auto& a : rest) help |= a == "--help" || a == "-h";
-  if (help) return out << CommandHelp().at(cmd), kExitOk;
-  if (g.dvr.empty() || !g.have_password)
-    return err << "dvrctl: " << cmd << " needs --dvr ADDR and --password HEX6\n", kExitUsage;
-  return DvrCommand(g, rest, out, err);
+  if (rest.empty()) return err << kUsage, kExitUsage;
+  return RunCommand(g, rest, out, err);
 }
 
 }  // namespace rd::dvrctl

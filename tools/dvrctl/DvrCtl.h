@@ -14,7 +14,4 @@ namespace rd::dvrctl {
 // 1 the command failed, 2 bad usage, 3 a connection event ended the run.
 int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 
-// Six hexadecimal digits to six digit values 0..15; false when malformed.
-bool ParsePassword(const std::string& text, unsigned char out[6]);
-
 }  // namespace rd::dvrctl

@@ -10,6 +10,8 @@
 #include "player/disk/RecordingIndex.h"
 #include "player/playback/ChunkLoader.h"
 #include "rd/Version.h"
+#include "tools/cli/CommandLine.h"
+#include "tools/cli/JsonText.h"
 #include "tools/dvrdisk/DiskExport.h"
 #include "tools/dvrdisk/DiskPlay.h"
 
@@ -17,37 +19,16 @@ namespace rd::dvrdisk {
 
 namespace {
 
-std::string Quote(const std::string& text) {
-  std::string out = "\"";
-  for (const unsigned char c : text) {
-    switch (c) {
-      case '"':
-        out += "\\\"";
-        break;
-      case '\\':
-        out += "\\\\";
-        break;
-      case '\n':
-        out += "\\n";
-        break;
-      case '\t':
-        out += "\\t";
-        break;
-      default:
-        if (c < 0x20) {
-          char esc[8];
-          std::snprintf(esc, sizeof esc, "\\u%04x", c);
-          out += esc;
-        } else {
-          out += static_cast<char>(c);
-        }
-    }
-  }
-  return out + "\"";
+using cli::Json;
+
+// A document on a line of its own.
+void Print(std::ostream& out, const Json& j) {
+  out << cli::CompactJson(j) << "\n";
 }
 
-const char* Bool(bool b) {
-  return b ? "true" : "false";
+// A text, or null when it is empty.
+Json TextOrNull(const std::string& text) {
+  return text.empty() ? Json(nullptr) : Json(text);
 }
 
 // The full-frame flag of frame i (bit 7 of the byte after its start code).
@@ -90,92 +71,92 @@ bool ParseUnsigned(const std::string& text, uint64_t* value) {
 
 // Returns an empty string on success, else the usage error.
 std::string ParseOptions(const std::vector<std::string>& args, Options* o) {
-  std::size_t i = 0;
-  auto value = [&](const std::string& name, std::string* out) -> bool {
-    if (i + 1 >= args.size()) return false;
-    *out = args[++i];
-    (void)name;
-    return true;
+  CLI::App app;
+  cli::Configure(app, HelpText(), "dvrdisk");
+  struct Valued {
+    const char* name;
+    const char* needs;
+    std::optional<std::string> value;
   };
-  for (; i < args.size(); ++i) {
-    const std::string& a = args[i];
-    std::string v;
-    if (a == "--help" || a == "-h") {
-      o->help = true;
-    } else if (a == "--version") {
-      o->version = true;
-    } else if (a == "--network") {
-      o->network = true;
-    } else if (a == "--drive") {
-      uint64_t n = 0;
-      if (!value(a, &v) || !ParseUnsigned(v, &n) || n >= kDriveCount) return "--drive needs 0-10";
-      o->drive = static_cast<int>(n);
-    } else if (a == "--at") {
-      uint64_t n = 0;
-      if (!value(a, &v) || !ParseUnsigned(v, &n)) return "--at needs a byte offset";
-      o->at = n;
-    } else if (a == "--chunks") {
-      if (!value(a, &v) || !ParseUnsigned(v, &o->chunks) || o->chunks == 0 || o->chunks > 100000)
-        return "--chunks needs a count 1-100000";
-    } else if (a == "--from" || a == "--to") {
-      if (!value(a, &v)) return a + " needs a time \"YY/MM/DD hh:mm:ss\"";
-      const auto t = ParseTime(v);
-      if (!t) return "bad time \"" + v + "\": expected \"YY/MM/DD hh:mm:ss\" in range";
-      (a == "--from" ? o->from : o->to) = t;
-    } else if (a == "--frames") {
-      uint64_t n = 0;
-      if (!value(a, &v) || !ParseUnsigned(v, &n) || n == 0) return "--frames needs a count";
-      o->frames = n;
-    } else if (a == "--channel") {
-      if (!value(a, &v)) return "--channel needs 1-4 or all";
-      if (v == "all") {
-        o->channel = 5;
-      } else if (v.size() == 1 && v[0] >= '1' && v[0] <= '4') {
-        o->channel = v[0] - '0';
-      } else {
-        return "--channel needs 1-4 or all";
-      }
-    } else if (a == "--bmp") {
-      if (!value(a, &v)) return "--bmp needs a folder";
-      o->bmp = v;
-    } else if (a == "--avi") {
-      if (!value(a, &v)) return "--avi needs a file";
-      o->avi = v;
-    } else if (a == "--codec") {
-      if (!value(a, &v)) return "--codec needs a compressor name";
-      o->codec = v;
-    } else if (a == "--speed") {
-      uint64_t n = 0;
-      if (!value(a, &v) || !ParseUnsigned(v, &n) ||
-          (n != 1 && n != 4 && n != 16 && n != 32 && n != 64))
-        return "--speed needs 1, 4, 16, 32 or 64";
-      o->speed = static_cast<int>(n);
-    } else if (a == "--reverse") {
-      o->reverse = true;
-    } else if (a == "--step") {
-      uint64_t n = 0;
-      if (!value(a, &v) || !ParseUnsigned(v, &n) || n > 100000) return "--step needs a count";
-      o->steps = static_cast<int>(n);
-    } else if (a == "--seconds") {
-      char* tail = nullptr;
-      const double d = value(a, &v) ? std::strtod(v.c_str(), &tail) : -1;
-      if (tail == nullptr || *tail != '\0' || v.empty() || !(d > 0) || d > 86400)
-        return "--seconds needs a time in seconds";
-      o->seconds = d;
-    } else if (a == "--trace") {
-      if (!value(a, &v)) return "--trace needs a file";
-      o->trace = v;
-    } else if (a == "--snapshot") {
-      if (!value(a, &v)) return "--snapshot needs a file";
-      o->snapshot = v;
-    } else if (a.size() > 1 && a[0] == '-' && a[1] == '-') {
-      return "unknown option " + a;
-    } else if (o->command.empty()) {
-      o->command = a;
-    } else {
-      o->positional.push_back(a);
-    }
+  Valued v[] = {{"--drive", "0-10", {}},
+                {"--at", "a byte offset", {}},
+                {"--chunks", "a count 1-100000", {}},
+                {"--from", "a time \"YY/MM/DD hh:mm:ss\"", {}},
+                {"--to", "a time \"YY/MM/DD hh:mm:ss\"", {}},
+                {"--frames", "a count", {}},
+                {"--channel", "1-4 or all", {}},
+                {"--bmp", "a folder", {}},
+                {"--avi", "a file", {}},
+                {"--codec", "a compressor name", {}},
+                {"--speed", "1, 4, 16, 32 or 64", {}},
+                {"--step", "a count", {}},
+                {"--seconds", "a time in seconds", {}},
+                {"--trace", "a file", {}},
+                {"--snapshot", "a file", {}}};
+  for (Valued& x : v) cli::AddValue(app, x.name, x.value, x.needs);
+  auto& [drive, at, chunks, from, to, frames, channel, bmp, avi, codec, speed, step, seconds, trace,
+         snapshot] = v;
+  app.add_flag("--network", o->network);
+  app.add_flag("--reverse", o->reverse);
+  app.add_option("command", o->command);
+  app.add_option("arguments", o->positional);
+  const cli::Parsed p = cli::Parse(app, args);
+  if (p.kind == cli::Parsed::kHelp) o->help = true;
+  if (p.kind == cli::Parsed::kVersion) o->version = true;
+  if (p.kind != cli::Parsed::kGoOn) return p.kind == cli::Parsed::kError ? p.text : "";
+  uint64_t n = 0;
+  auto bad = [](const Valued& x) { return std::string(x.name) + " needs " + x.needs; };
+  if (drive.value) {
+    if (!ParseUnsigned(*drive.value, &n) || n >= kDriveCount) return bad(drive);
+    o->drive = static_cast<int>(n);
   }
+  if (at.value) {
+    if (!ParseUnsigned(*at.value, &n)) return bad(at);
+    o->at = n;
+  }
+  if (chunks.value &&
+      (!ParseUnsigned(*chunks.value, &o->chunks) || o->chunks == 0 || o->chunks > 100000))
+    return bad(chunks);
+  for (Valued* x : {&from, &to}) {
+    if (!x->value) continue;
+    const auto t = ParseTime(*x->value);
+    if (!t) return "bad time \"" + *x->value + "\": expected \"YY/MM/DD hh:mm:ss\" in range";
+    (x == &from ? o->from : o->to) = t;
+  }
+  if (frames.value) {
+    if (!ParseUnsigned(*frames.value, &n) || n == 0) return bad(frames);
+    o->frames = n;
+  }
+  if (channel.value) {
+    const std::string& c = *channel.value;
+    if (c == "all")
+      o->channel = 5;
+    else if (c.size() == 1 && c[0] >= '1' && c[0] <= '4')
+      o->channel = c[0] - '0';
+    else
+      return bad(channel);
+  }
+  o->bmp = bmp.value;
+  o->avi = avi.value;
+  if (codec.value) o->codec = *codec.value;
+  if (speed.value) {
+    if (!ParseUnsigned(*speed.value, &n) || (n != 1 && n != 4 && n != 16 && n != 32 && n != 64))
+      return bad(speed);
+    o->speed = static_cast<int>(n);
+  }
+  if (step.value) {
+    if (!ParseUnsigned(*step.value, &n) || n > 100000) return bad(step);
+    o->steps = static_cast<int>(n);
+  }
+  if (seconds.value) {
+    char* tail = nullptr;
+    const std::string& text = *seconds.value;
+    const double d = std::strtod(text.c_str(), &tail);
+    if (text.empty() || *tail != '\0' || !(d > 0) || d > 86400) return bad(seconds);
+    o->seconds = d;
+  }
+  o->trace = trace.value;
+  o->snapshot = snapshot.value;
   return {};
 }
 
@@ -307,29 +288,22 @@ int Info(Options& o, std::ostream& out, std::ostream& err) {
     }
   }
   const bool ok = rc == kExitOk;
-  out << "{\"marker\":" << t.marker << ",\"area_sectors\":";
-  if (t.area) {
-    out << *t.area;
-  } else {
-    out << "null";
-  }
-  out << ",\"data\":" << Bool(ok);
+  Json doc = {
+      {"marker", t.marker}, {"area_sectors", t.area ? Json(*t.area) : Json(nullptr)}, {"data", ok}};
+  for (const char* key :
+       {"write_packet", "wrapped", "first_packet", "last_packet", "start", "end", "default_search"})
+    doc[key] = nullptr;
   if (ok) {
-    out << ",\"write_packet\":" << span.status.next_packet
-        << ",\"wrapped\":" << Bool(span.status.wrapped) << ",\"first_packet\":" << span.first_packet
-        << ",\"last_packet\":" << span.last_packet
-        << ",\"start\":" << Quote(FormatDiskTime(span.start))
-        << ",\"end\":" << Quote(FormatDiskTime(span.end))
-        << ",\"default_search\":" << Quote(FormatDiskTime(span.default_search));
-  } else {
-    out << ",\"write_packet\":null,\"wrapped\":null,\"first_packet\":null,\"last_packet\":null,"
-           "\"start\":null,\"end\":null,\"default_search\":null";
+    doc["write_packet"] = span.status.next_packet;
+    doc["wrapped"] = span.status.wrapped;
+    doc["first_packet"] = span.first_packet;
+    doc["last_packet"] = span.last_packet;
+    doc["start"] = FormatDiskTime(span.start);
+    doc["end"] = FormatDiskTime(span.end);
+    doc["default_search"] = FormatDiskTime(span.default_search);
   }
-  out << ",\"events\":[";
-  if (events) {
-    for (std::size_t i = 0; i < events->size(); ++i) out << (i ? "," : "") << Quote((*events)[i]);
-  }
-  out << "]}\n";
+  doc["events"] = events ? Json(*events) : Json::array();
+  Print(out, doc);
   return rc;
 }
 
@@ -352,13 +326,15 @@ int Find(Options& o, std::ostream& out, std::ostream& err) {
   if (int rc = ReadSpanOrFail(index, &span, t, err); rc != kExitOk) return rc;
   uint64_t position = 0;
   if (!index.FindTime(*target, span, &position)) {
-    out << "{\"found\":false,\"probes\":" << index.last_probe_count() << "}\n";
+    Print(out, {{"found", false}, {"probes", index.last_probe_count()}});
     err << "dvrdisk: It's not found !: " << FormatDiskTime(*target) << " is not in the recording ("
         << FormatDiskTime(span.start) << " - " << FormatDiskTime(span.end) << ")\n";
     return kExitNotFound;
   }
-  out << "{\"found\":true,\"packet\":" << position / kPacketSize << ",\"position\":" << position
-      << ",\"probes\":" << index.last_probe_count() << "}\n";
+  Print(out, {{"found", true},
+              {"packet", position / kPacketSize},
+              {"position", position},
+              {"probes", index.last_probe_count()}});
   return kExitOk;
 }
 
@@ -382,11 +358,11 @@ int Frames(Options& o, std::ostream& out, std::ostream& err) {
   }
   std::vector<uint8_t> chunk(kChunkBytes);
   uint64_t pos = *o.at;
-  out << "{\"chunks\":[";
+  Json chunks = Json::array();
   for (uint64_t c = 0; c < o.chunks; ++c) {
     const std::size_t bytes = loader.ReadChunk(pos, area_bytes, chunk.data());
     if (bytes == 0) {
-      out << "]}\n";
+      Print(out, {{"chunks", chunks}});
       err << "dvrdisk: READ HDD Error at byte " << pos << "\n";
       return kExitFailed;
     }
@@ -394,21 +370,26 @@ int Frames(Options& o, std::ostream& out, std::ostream& err) {
     loader.ParseChunk(chunk.data(), bytes, 0);
     loader.IndexFrames(0);
     const StreamBuffer& buf = loader.buffer(0);
-    out << (c ? "," : "") << "{\"position\":" << pos << ",\"bytes\":" << bytes << ",\"frames\":[";
+    Json frames = Json::array();
     for (uint32_t i = 0; i < buf.frame_count; ++i) {
       const FrameRecord& f = buf.frames[i];
-      out << (i ? "," : "") << "{\"start\":" << f.start << ",\"length\":" << f.length
-          << ",\"time\":" << Quote(FormatDiskTime(f.time)) << ",\"rate\":" << int{f.rate}
-          << ",\"channel\":" << int{buf.ChannelOf(i)} << ",\"audio\":" << int{f.audio_flag}
-          << ",\"full\":" << Bool(FullFrame(buf, i)) << "}";
+      frames.push_back({{"start", f.start},
+                        {"length", f.length},
+                        {"time", FormatDiskTime(f.time)},
+                        {"rate", int{f.rate}},
+                        {"channel", int{buf.ChannelOf(i)}},
+                        {"audio", int{f.audio_flag}},
+                        {"full", FullFrame(buf, i)}});
     }
-    out << "],\"audio_packets\":" << buf.audio_packet_count
-        << ",\"audio_present\":" << Bool(loader.audio_present()) << "}";
-    // The next chunk, as forward playback takes it: on at the area end from 0.
+    chunks.push_back({{"position", pos},
+                      {"bytes", bytes},
+                      {"frames", std::move(frames)},
+                      {"audio_packets", buf.audio_packet_count},
+                      {"audio_present", loader.audio_present()}});
     pos += bytes;
     if (pos >= area_bytes) pos = 0;
   }
-  out << "]}\n";
+  Print(out, {{"chunks", chunks}});
   return kExitOk;
 }
 
@@ -453,11 +434,12 @@ int Export(Options& o, std::ostream& out, std::ostream& err) {
   job.codec = o.codec;
   ExportResult result;
   const int rc = RunExport(job, &result, err);
-  out << "{\"frames\":" << result.frames << ",\"audio_packets\":" << result.audio_packets
-      << ",\"skipped\":" << result.skipped
-      << ",\"first\":" << (result.first_time.empty() ? "null" : Quote(result.first_time))
-      << ",\"last\":" << (result.last_time.empty() ? "null" : Quote(result.last_time))
-      << ",\"report\":" << (result.report.empty() ? "null" : Quote(result.report)) << "}\n";
+  Print(out, {{"frames", result.frames},
+              {"audio_packets", result.audio_packets},
+              {"skipped", result.skipped},
+              {"first", TextOrNull(result.first_time)},
+              {"last", TextOrNull(result.last_time)},
+              {"report", TextOrNull(result.report)}});
   if (rc == kExitOk && result.frames == 0) {
     err << "dvrdisk: no frame of the chosen channel in that time\n";
     return kExitNotFound;
@@ -490,15 +472,16 @@ int Play(Options& o, std::ostream& out, std::ostream& err) {
   PlayResult result;
   const int rc = RunPlay(job, &result, err);
   const auto time = [](const std::optional<RecTime>& t) {
-    return t ? Quote(FormatDiskTime(*t)) : std::string("null");
+    return t ? Json(FormatDiskTime(*t)) : Json(nullptr);
   };
-  out << "{\"frames_walked\":" << result.stats.frames_walked
-      << ",\"frames_shown\":" << result.stats.frames_shown
-      << ",\"chunks\":" << result.stats.chunks_loaded
-      << ",\"audio_packets\":" << result.stats.audio_packets << ",\"steps\":" << result.steps_done
-      << ",\"first\":" << time(result.stats.first_shown)
-      << ",\"last\":" << time(result.stats.last_shown) << ",\"ended\":" << Bool(result.stats.ended)
-      << "}\n";
+  Print(out, {{"frames_walked", result.stats.frames_walked},
+              {"frames_shown", result.stats.frames_shown},
+              {"chunks", result.stats.chunks_loaded},
+              {"audio_packets", result.stats.audio_packets},
+              {"steps", result.steps_done},
+              {"first", time(result.stats.first_shown)},
+              {"last", time(result.stats.last_shown)},
+              {"ended", result.stats.ended}});
   if (rc == kExitOk && result.stats.frames_shown == 0) {
     err << "dvrdisk: no frame of the chosen channel was shown\n";
     return kExitNotFound;

@@ -3,6 +3,9 @@
 #include <cctype>
 #include <charconv>
 #include <cstdlib>
+#include <tuple>
+
+#include "tools/cli/CommandLine.h"
 
 namespace rd::sim {
 namespace {
@@ -49,42 +52,6 @@ bool ParseDouble(const std::string& text, double lo, double hi, double* out) {
   *out = v;
   return true;
 }
-
-// Walks argv-style options: "--name value" and "--name=value".
-class ArgWalker {
- public:
-  explicit ArgWalker(const std::vector<std::string>& args) : args_(args) {}
-  bool Next(std::string* name) {
-    if (i_ >= args_.size()) return false;
-    std::string a = args_[i_++];
-    inline_value_.reset();
-    auto eq = a.find('=');
-    if (a.rfind("--", 0) == 0 && eq != std::string::npos) {
-      inline_value_ = a.substr(eq + 1);
-      a = a.substr(0, eq);
-    }
-    *name = a;
-    return true;
-  }
-  bool Value(const std::string& name, std::string* value, std::string* error) {
-    if (inline_value_) {
-      *value = *inline_value_;
-      inline_value_.reset();
-      return true;
-    }
-    if (i_ >= args_.size()) {
-      *error = "option " + name + " needs a value";
-      return false;
-    }
-    *value = args_[i_++];
-    return true;
-  }
-
- private:
-  const std::vector<std::string>& args_;
-  std::size_t i_ = 0;
-  std::optional<std::string> inline_value_;
-};
 
 int64_t DaysFromCivil(int y, unsigned m, unsigned d) {
   y -= m <= 2;
@@ -237,90 +204,73 @@ std::optional<int64_t> ParseCalendarTime(const std::string& text) {
          mi * 60 + s;
 }
 
-std::optional<std::array<uint8_t, 6>> ParsePassword(const std::string& text) {
-  if (text.size() != 6) return std::nullopt;
-  std::array<uint8_t, 6> out{};
-  for (int i = 0; i < 6; ++i) {
-    char c = static_cast<char>(std::toupper(static_cast<unsigned char>(text[i])));
-    if (c >= '0' && c <= '9')
-      out[i] = static_cast<uint8_t>(c - '0');
-    else if (c >= 'A' && c <= 'F')
-      out[i] = static_cast<uint8_t>(c - 'A' + 10);
-    else
-      return std::nullopt;
-  }
-  return out;
-}
-
 bool ParseSimArgs(const std::vector<std::string>& args, SimOptions* out, bool* help,
                   std::string* error) {
   *help = false;
-  ArgWalker w(args);
-  std::string name, value;
-  bool disk_size_given = false, network_given = false;
-  while (w.Next(&name)) {
+  CLI::App app;
+  cli::Configure(app, SimUsage());
+  std::string control_port, stream_port, password, disk_size, fps;
+  std::vector<std::string> scenarios;
+  cli::AddValue(app, "--listen", out->listen);
+  cli::AddValue(app, "--control-port", control_port);
+  cli::AddValue(app, "--stream-port", stream_port);
+  cli::AddValue(app, "--password", password);
+  app.add_flag("--pal", out->pal);
+  app.add_flag("--quad", out->quad);
+  bool no_audio = false;
+  app.add_flag("--no-audio", no_audio);
+  cli::AddValue(app, "--disk", out->disk);
+  CLI::Option* size_given = cli::AddValue(app, "--disk-size", disk_size);
+  CLI::Option* network_given = app.add_flag("--network", out->network);
+  app.add_option("--scenario", scenarios, "a value")
+      ->expected(1)
+      ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+  cli::AddValue(app, "--log", out->log_file);
+  CLI::Option* fps_given = cli::AddValue(app, "--fps", fps);
+  app.add_flag("-q,--quiet", out->quiet);
+  const cli::Parsed p = cli::Parse(app, args);
+  if (p.kind == cli::Parsed::kHelp) return *help = true, true;
+  if (p.kind == cli::Parsed::kError) {
+    *error = p.text + (p.text.rfind("unknown option", 0) == 0 ? " (see --help)" : "");
+    return false;
+  }
+  if (no_audio) out->audio = false;
+  for (auto [name, text, port] : {std::tuple{"--control-port", &control_port, &out->control_port},
+                                  std::tuple{"--stream-port", &stream_port, &out->stream_port}}) {
     long long v = 0;
-    if (name == "--help" || name == "-h") {
-      *help = true;
-      return true;
-    } else if (name == "--listen") {
-      if (!w.Value(name, &out->listen, error)) return false;
-    } else if (name == "--control-port" || name == "--stream-port") {
-      if (!w.Value(name, &value, error)) return false;
-      if (!ParseInt(value, 0, 65535, &v)) {
-        *error = name + ": not a port number: '" + value + "'";
-        return false;
-      }
-      (name == "--control-port" ? out->control_port : out->stream_port) = static_cast<int>(v);
-    } else if (name == "--password") {
-      if (!w.Value(name, &value, error)) return false;
-      auto pw = ParsePassword(value);
-      if (!pw) {
-        *error = "--password needs six hex digits, got '" + value + "'";
-        return false;
-      }
-      out->password = *pw;
-    } else if (name == "--pal") {
-      out->pal = true;
-    } else if (name == "--quad") {
-      out->quad = true;
-    } else if (name == "--no-audio") {
-      out->audio = false;
-    } else if (name == "--disk") {
-      if (!w.Value(name, &out->disk, error)) return false;
-    } else if (name == "--disk-size") {
-      if (!w.Value(name, &value, error)) return false;
-      auto s = ParseSize(value);
-      if (!s) {
-        *error = "--disk-size: bad size '" + value + "'";
-        return false;
-      }
-      out->disk_size = *s;
-      disk_size_given = true;
-    } else if (name == "--network") {
-      out->network = true;
-      network_given = true;
-    } else if (name == "--scenario") {
-      if (!w.Value(name, &value, error)) return false;
-      auto s = ParseScenario(value, error);
-      if (!s) return false;
-      out->scenarios.push_back(*s);
-    } else if (name == "--log") {
-      if (!w.Value(name, &out->log_file, error)) return false;
-    } else if (name == "--fps") {
-      if (!w.Value(name, &value, error)) return false;
-      if (!ParseDouble(value, 0.1, 240, &out->fps)) {
-        *error = "--fps: expected 0.1 to 240, got '" + value + "'";
-        return false;
-      }
-    } else if (name == "--quiet" || name == "-q") {
-      out->quiet = true;
-    } else {
-      *error = "unknown option '" + name + "' (see --help)";
+    if (app.count(name) == 0) continue;
+    if (!ParseInt(*text, 0, 65535, &v)) {
+      *error = std::string(name) + ": not a port number: '" + *text + "'";
       return false;
     }
+    *port = static_cast<int>(v);
   }
-  if ((disk_size_given || network_given) && out->disk.empty()) {
+  if (app.count("--password")) {
+    auto pw = ParsePassword(password);
+    if (!pw) {
+      *error = "--password needs six hex digits, got '" + password + "'";
+      return false;
+    }
+    out->password = *pw;
+  }
+  if (size_given->count()) {
+    auto s = ParseSize(disk_size);
+    if (!s) {
+      *error = "--disk-size: bad size '" + disk_size + "'";
+      return false;
+    }
+    out->disk_size = *s;
+  }
+  for (const std::string& text : scenarios) {
+    auto s = ParseScenario(text, error);
+    if (!s) return false;
+    out->scenarios.push_back(*s);
+  }
+  if (fps_given->count() && !ParseDouble(fps, 0.1, 240, &out->fps)) {
+    *error = "--fps: expected 0.1 to 240, got '" + fps + "'";
+    return false;
+  }
+  if ((size_given->count() || network_given->count()) && out->disk.empty()) {
     *error = "--disk-size and --network need --disk FILE";
     return false;
   }
@@ -334,67 +284,58 @@ bool ParseSimArgs(const std::vector<std::string>& args, SimOptions* out, bool* h
 bool ParseMakeDiskArgs(const std::vector<std::string>& args, MakeDiskOptions* out, bool* help,
                        std::string* error) {
   *help = false;
-  ArgWalker w(args);
-  std::string name, value;
-  bool have_size = false, have_duration = false;
-  while (w.Next(&name)) {
-    if (name == "--help" || name == "-h") {
-      *help = true;
-      return true;
-    } else if (name == "--out") {
-      if (!w.Value(name, &out->out, error)) return false;
-    } else if (name == "--size") {
-      if (!w.Value(name, &value, error)) return false;
-      auto s = ParseSize(value);
-      if (!s) {
-        *error = "--size: bad size '" + value + "'";
-        return false;
-      }
-      out->size = *s;
-      have_size = true;
-    } else if (name == "--duration") {
-      if (!w.Value(name, &value, error)) return false;
-      auto d = ParseDuration(value);
-      if (!d) {
-        *error = "--duration: bad duration '" + value + "'";
-        return false;
-      }
-      out->duration_s = *d;
-      have_duration = true;
-    } else if (name == "--start") {
-      if (!w.Value(name, &value, error)) return false;
-      auto t = ParseCalendarTime(value);
-      if (!t) {
-        *error = "--start: expected YYYY-MM-DD[ HH:MM:SS] in 2000-2099, got '" + value + "'";
-        return false;
-      }
-      out->start = *t;
-    } else if (name == "--pal") {
-      out->pal = true;
-    } else if (name == "--quad") {
-      out->quad = true;
-    } else if (name == "--no-audio") {
-      out->audio = false;
-    } else if (name == "--wrap") {
-      out->wrap = true;
-    } else if (name == "--network") {
-      out->network = true;
-    } else if (name == "--events") {
-      if (!w.Value(name, &out->events, error)) return false;
-    } else if (name == "--fps") {
-      if (!w.Value(name, &value, error)) return false;
-      if (!ParseDouble(value, 0.1, 240, &out->fps)) {
-        *error = "--fps: expected 0.1 to 240, got '" + value + "'";
-        return false;
-      }
-    } else if (name == "--quiet" || name == "-q") {
-      out->quiet = true;
-    } else {
-      *error = "unknown option '" + name + "' (see make-disk --help)";
+  CLI::App app;
+  cli::Configure(app, MakeDiskUsage());
+  std::string size, duration, start, fps;
+  cli::AddValue(app, "--out", out->out);
+  CLI::Option* have_size = cli::AddValue(app, "--size", size);
+  CLI::Option* have_duration = cli::AddValue(app, "--duration", duration);
+  CLI::Option* have_start = cli::AddValue(app, "--start", start);
+  app.add_flag("--pal", out->pal);
+  app.add_flag("--quad", out->quad);
+  bool no_audio = false;
+  app.add_flag("--no-audio", no_audio);
+  app.add_flag("--wrap", out->wrap);
+  app.add_flag("--network", out->network);
+  cli::AddValue(app, "--events", out->events);
+  CLI::Option* fps_given = cli::AddValue(app, "--fps", fps);
+  app.add_flag("-q,--quiet", out->quiet);
+  const cli::Parsed p = cli::Parse(app, args);
+  if (p.kind == cli::Parsed::kHelp) return *help = true, true;
+  if (p.kind == cli::Parsed::kError) {
+    *error = p.text + (p.text.rfind("unknown option", 0) == 0 ? " (see make-disk --help)" : "");
+    return false;
+  }
+  if (no_audio) out->audio = false;
+  if (have_size->count()) {
+    auto s = ParseSize(size);
+    if (!s) {
+      *error = "--size: bad size '" + size + "'";
       return false;
     }
+    out->size = *s;
   }
-  if (out->out.empty() || !have_size || !have_duration) {
+  if (have_duration->count()) {
+    auto d = ParseDuration(duration);
+    if (!d) {
+      *error = "--duration: bad duration '" + duration + "'";
+      return false;
+    }
+    out->duration_s = *d;
+  }
+  if (have_start->count()) {
+    auto t = ParseCalendarTime(start);
+    if (!t) {
+      *error = "--start: expected YYYY-MM-DD[ HH:MM:SS] in 2000-2099, got '" + start + "'";
+      return false;
+    }
+    out->start = *t;
+  }
+  if (fps_given->count() && !ParseDouble(fps, 0.1, 240, &out->fps)) {
+    *error = "--fps: expected 0.1 to 240, got '" + fps + "'";
+    return false;
+  }
+  if (out->out.empty() || !have_size->count() || !have_duration->count()) {
     *error = "make-disk needs --out FILE, --size SIZE and --duration D";
     return false;
   }

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "shared/stream/Password.h"
+
 namespace rd::sim {
 
 // One fault scenario. Each provokes one behaviour of a client on purpose.
@@ -92,7 +94,5 @@ std::optional<uint64_t> ParseDuration(const std::string& text);
 // "2024-05-01 12:00:00", "2024-05-01T12:00:00", "2024-05-01" → seconds since
 // 1970 of that calendar time (no zone). Years 2000-2099 only.
 std::optional<int64_t> ParseCalendarTime(const std::string& text);
-// Six hex digits → six bytes holding one digit value each.
-std::optional<std::array<uint8_t, 6>> ParsePassword(const std::string& text);
 
 }  // namespace rd::sim

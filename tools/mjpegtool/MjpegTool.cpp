@@ -10,6 +10,7 @@
 #include "rd/Version.h"
 #include "shared/mjpeg/MjpegDecoder.h"
 #include "shared/stream/StreamPacket.h"
+#include "tools/cli/CommandLine.h"
 #include "tools/common/ImageFile.h"
 #include "tools/common/MjpegEncoder.h"
 #include "tools/common/Picture.h"
@@ -60,7 +61,6 @@ bool ParseInt(const std::string& text, long lo, long hi, long* value) {
 // Parses options and positional arguments; returns an error text or "".
 std::string Parse(const std::vector<std::string>& args, Options* o) {
   if (args.empty()) return "no command given";
-  std::size_t i = 0;
   if (args[0] == "-h" || args[0] == "--help" || args[0] == "help") {
     o->help = true;
     return "";
@@ -69,60 +69,60 @@ std::string Parse(const std::vector<std::string>& args, Options* o) {
     o->version = true;
     return "";
   }
-  o->command = args[i++];
-  if (o->command != "decode" && o->command != "encode" && o->command != "show" &&
-      o->command != "testpicture") {
+  o->command = args[0];
+  const bool encode = o->command == "encode", testpicture = o->command == "testpicture";
+  if (o->command != "decode" && !encode && o->command != "show" && !testpicture) {
     return "unknown command '" + o->command + "'";
   }
-  auto value = [&](const std::string& name, std::string* v) -> bool {
-    if (i >= args.size()) return false;
-    *v = args[i++];
-    (void)name;
-    return true;
-  };
-  bool only_files = false;
-  while (i < args.size()) {
-    std::string a = args[i++];
-    if (only_files || a.empty() || a[0] != '-' || a == "-") {
-      o->files.push_back(a);
-      continue;
-    }
-    std::string v;
-    long n = 0;
-    if (a == "--") {
-      only_files = true;
-    } else if (a == "-h" || a == "--help") {
-      o->help = true;
-    } else if (a == "--pal") {
-      o->pal = true;
-    } else if (a == "--256" && o->command != "encode" && o->command != "testpicture") {
-      o->palette = true;
-    } else if (a == "--half" && o->command != "encode" && o->command != "testpicture") {
-      o->half = true;
-    } else if (a == "--out" && o->command == "decode") {
-      if (!value(a, &v) || v.empty()) return "--out needs a folder";
-      o->out_dir = v;
-    } else if (a == "--q" && o->command == "encode") {
-      if (!value(a, &v) || !ParseInt(v, 0, 15, &n)) return "--q needs a number 0..15";
-      o->q = static_cast<int>(n);
-    } else if (a == "--channel" && o->command == "encode") {
-      if (!value(a, &v)) return "--channel needs 1..4 or quad";
-      if (v == "quad") {
-        o->channel_code = static_cast<int>(ChannelCode::kQuad);
-      } else if (ParseInt(v, 1, 4, &n)) {
-        o->channel_code = static_cast<int>(n - 1);
-      } else {
-        return "--channel needs 1..4 or quad, not '" + v + "'";
-      }
-    } else if (a == "--card" && o->command == "testpicture") {
-      if (!value(a, &v) || !ParseInt(v, 1, 4, &n)) return "--card needs a channel 1..4";
-      o->card = static_cast<int>(n);
-    } else if (a == "--frame" && o->command == "testpicture") {
-      if (!value(a, &v) || !ParseInt(v, 0, 1000000000, &n)) return "--frame needs a number >= 0";
-      o->frame = n;
+  // Each command takes its own options; the others are unknown to it.
+  CLI::App app;
+  cli::Configure(app, MjpegToolUsage());
+  std::optional<std::string> out, q, channel, card, frame;
+  app.add_flag("--pal", o->pal);
+  if (!encode && !testpicture) {
+    app.add_flag("--256", o->palette);
+    app.add_flag("--half", o->half);
+  }
+  if (o->command == "decode") cli::AddValue(app, "--out", out, "a folder");
+  if (encode) {
+    cli::AddValue(app, "--q", q, "a number 0..15");
+    cli::AddValue(app, "--channel", channel, "1..4 or quad");
+  }
+  if (testpicture) {
+    cli::AddValue(app, "--card", card, "a channel 1..4");
+    cli::AddValue(app, "--frame", frame, "a number >= 0");
+  }
+  app.add_option("files", o->files);
+  const cli::Parsed p = cli::Parse(app, std::vector<std::string>(args.begin() + 1, args.end()));
+  if (p.kind == cli::Parsed::kHelp) o->help = true;
+  if (p.kind == cli::Parsed::kHelp || p.kind == cli::Parsed::kVersion) return "";
+  if (p.kind == cli::Parsed::kError)
+    return p.text + (p.text.rfind("unknown option", 0) == 0 ? " for " + o->command : "");
+  long n = 0;
+  if (out) {
+    if (out->empty()) return "--out needs a folder";
+    o->out_dir = out;
+  }
+  if (q) {
+    if (!ParseInt(*q, 0, 15, &n)) return "--q needs a number 0..15";
+    o->q = static_cast<int>(n);
+  }
+  if (channel) {
+    if (*channel == "quad") {
+      o->channel_code = static_cast<int>(ChannelCode::kQuad);
+    } else if (ParseInt(*channel, 1, 4, &n)) {
+      o->channel_code = static_cast<int>(n - 1);
     } else {
-      return "unknown option '" + a + "' for " + o->command;
+      return "--channel needs 1..4 or quad, not '" + *channel + "'";
     }
+  }
+  if (card) {
+    if (!ParseInt(*card, 1, 4, &n)) return "--card needs a channel 1..4";
+    o->card = static_cast<int>(n);
+  }
+  if (frame) {
+    if (!ParseInt(*frame, 0, 1000000000, &n)) return "--frame needs a number >= 0";
+    o->frame = n;
   }
   if (o->help) return "";
   if (o->command == "decode") {
