@@ -513,79 +513,98 @@ void DvrSim::HandleMessage(const rdcp::Frame& f) {
   }
 }
 
-void DvrSim::HandleRequest(const rdcp::Frame& f) {
+// ------------------------------------------------------------ request table
+
+// How a request is answered: what it needs before its handler runs and the
+// handler itself. Checks run in this order: session open, payload length,
+// value, VIEW mode.
+struct DvrSim::RequestRoute {
+  uint8_t type;
+  bool needs_session;                               // NAK 3 before the session is open
+  std::size_t min_payload;                          // shorter payloads get NAK 4
+  bool (DvrSim::*valid)(const rdcp::Frame&) const;  // false: NAK 4 (nullptr: any value)
+  bool view_only;                                   // NAK 5 outside VIEW mode
+  int settings_offset;                              // settings byte the request sets (-1 none)
+  void (DvrSim::*handle)(const rdcp::Frame&);
+};
+
+const DvrSim::RequestRoute* DvrSim::FindRoute(uint8_t type) {
   using namespace rdcp;
-  const uint8_t* p = f.payload;
-  const std::size_t n = f.length;
-  auto short_payload = [&](std::size_t need) {
-    if (n >= need) return false;
-    log_.BadText("short " + std::to_string(f.type) + " " + std::to_string(n));
-    Nak(nak::kBadRequest);
-    return true;
+  using D = DvrSim;
+  namespace so = settings_offset;
+  static constexpr RequestRoute kRoutes[] = {
+      {kOpenSession, false, 0, nullptr, false, -1, &D::OnOpenSession},
+      {kCloseSession, false, 0, nullptr, false, -1, &D::OnCloseSession},
+      {kChallengeAnswer, false, 0, nullptr, false, -1, &D::OnChallengeAnswer},
+      {kKeepAlive, false, 0, nullptr, false, -1, &D::OnKeepAlive},
+      {kGetSettings, true, 0, nullptr, false, -1, &D::OnGetSettings},
+      {kGetSchedule, true, 0, nullptr, false, -1, &D::OnGetSchedule},
+      {kSetSchedule, true, 6, nullptr, true, -1, &D::OnSetSchedule},
+      {kGetTime, true, 0, nullptr, false, -1, &D::OnGetTime},
+      {kSetTime, true, 6, &D::ValidTime, true, -1, &D::OnSetTime},
+      {kSetRecordMode, true, 1, nullptr, true, so::kRecordMode, &D::OnSetSetting},
+      {kSetInputChannels, true, 1, &D::ValidMask, true, so::kInputMask, &D::OnSetSetting},
+      {kSetRecordChannels, true, 1, &D::ValidMask, true, so::kRecordMask, &D::OnSetSetting},
+      {kSetVideoQuality, true, 1, &D::ValidQuality, true, so::kVideoQuality, &D::OnSetSetting},
+      {kSetRecordFrameRate, true, 1, &D::ValidFrameRate, true, so::kRecordFrameRate,
+       &D::OnSetSetting},
+      {kSetAlarmOnDuration, true, 1, &D::ValidAlarmOnValue, true, so::kAlarmOnDuration,
+       &D::OnSetSetting},
+      {kSetAlarmRecordDuration, true, 1, &D::ValidAlarmRecordValue, true, so::kAlarmRecordDuration,
+       &D::OnSetSetting},
+      {kStartRecording, true, 0, nullptr, false, -1, &D::OnStartRecording},
+      {kStopRecording, true, 0, nullptr, false, -1, &D::OnStopRecording},
+      {kGetEventList, true, 0, nullptr, false, -1, &D::OnGetEventList},
+      {kPlay, true, 0, nullptr, false, -1, &D::OnPlay},
+      {kStopPlay, true, 0, nullptr, false, -1, &D::OnStopPlay},
+      {kPause, true, 0, nullptr, false, -1, &D::OnPause},
+      {kFastForward, true, 0, nullptr, false, -1, &D::OnFastForward},
+      {kRewind, true, 0, nullptr, false, -1, &D::OnRewind},
+      {kSetStreamFilter, true, 2, nullptr, false, -1, &D::OnSetStreamFilter},
+      {kGetStatus, true, 0, nullptr, false, -1, &D::OnGetStatus},
+      {kSetAudioFlags, true, 1, &D::ValidAudioFlags, false, -1, &D::OnSetAudioFlags},
   };
+  for (const auto& r : kRoutes)
+    if (r.type == type) return &r;
+  return nullptr;
+}
 
-  switch (f.type) {
-    case kOpenSession: {
-      if (opt_.Find(ScenarioKind::kWrongPassword)) return Nak(kNakInvalidPassword);
-      if (opt_.Find(ScenarioKind::kNetworkOff)) return Nak(kNakNetworkDisabled);
-      if (auto* s = opt_.Find(ScenarioKind::kRefuse)) return Nak(static_cast<uint8_t>(s->arg));
-      if (short_payload(6)) return;
-      if (!std::equal(opt_.password.begin(), opt_.password.end(), p)) {
-        log_.Note("wrong password");
-        return Nak(kNakInvalidPassword);
-      }
-      static thread_local std::mt19937 rng{std::random_device{}()};
-      conn_.challenge = static_cast<uint8_t>(rng());
-      conn_.state = SessionState::kChallenge;
-      session_live_ = true;
-      Reply(kSessionAccepted, 0, &conn_.challenge, 1);
-      return;
-    }
-    case kCloseSession:
-      EndSession("closed by the client");
-      return;
-    case kChallengeAnswer:
-      if (conn_.state != SessionState::kChallenge) {
-        log_.BadText("challenge answer without a challenge");
-        return;
-      }
-      if (f.param != static_cast<uint8_t>(conn_.challenge ^ kChallengeXor)) {
-        log_.Note("wrong challenge answer");
-        Reply(kSessionEnded);
-        EndSession("wrong challenge answer");
-        conn_.close_done = true;
-        return;
-      }
-      conn_.state = SessionState::kOpen;
-      conn_.opened = Clock::now();
-      log_.Note("session open");
-      return;
-    case kKeepAlive: {
-      if (auto* s = opt_.Find(ScenarioKind::kSilentKeepAlive);
-          s && conn_.state == SessionState::kOpen &&
-          Clock::now() - conn_.opened >= std::chrono::seconds(s->arg)) {
-        log_.Note("keep-alive left unanswered (scenario)");
-        return;
-      }
-      uint8_t seq = n > 0 ? p[0] : 0;
-      Reply(kKeepAliveReply, 0, &seq, 1);
-      return;
-    }
-    default:
-      break;
-  }
+bool DvrSim::ShortPayload(const rdcp::Frame& f, std::size_t need) {
+  if (f.length >= need) return false;
+  log_.BadText("short " + std::to_string(f.type) + " " + std::to_string(f.length));
+  Nak(nak::kBadRequest);
+  return true;
+}
 
-  if (ReplyTypeFor(f.type) == 0) {
+void DvrSim::HandleRequest(const rdcp::Frame& f) {
+  const RequestRoute* route = FindRoute(f.type);
+  if (!route && rdcp::ReplyTypeFor(f.type) == 0) {
     log_.BadText("unknown " + std::to_string(f.type));
     if (f.type < 64) Nak(nak::kRefused);
     return;
   }
-  if (conn_.state != SessionState::kOpen) return Nak(nak::kNotOpen);
-  if (auto* s = opt_.Find(ScenarioKind::kRefuseRequest); s && (s->arg == 0 || s->arg == f.type)) {
-    log_.Note("request " + std::to_string(f.type) + " refused (scenario)");
+  if (!route || route->needs_session) {
+    if (conn_.state != SessionState::kOpen) return Nak(nak::kNotOpen);
+    if (RequestScenario(f)) return;
+  }
+  if (!route) {
+    log_.BadText("unknown " + std::to_string(f.type));
     return Nak(nak::kRefused);
   }
+  if (ShortPayload(f, route->min_payload)) return;
+  if (route->valid && !(this->*route->valid)(f)) return Nak(nak::kBadRequest);
+  if (route->view_only && status_.mode != dvr_mode::kView) return Nak(nak::kNotInView);
+  (this->*route->handle)(f);
+}
 
+// The fault scenarios that concern any request of an open session. True when
+// the request has been dealt with here.
+bool DvrSim::RequestScenario(const rdcp::Frame& f) {
+  if (auto* s = opt_.Find(ScenarioKind::kRefuseRequest); s && (s->arg == 0 || s->arg == f.type)) {
+    log_.Note("request " + std::to_string(f.type) + " refused (scenario)");
+    Nak(nak::kRefused);
+    return true;
+  }
   const bool first_after_open = !conn_.any_request_after_open;
   conn_.any_request_after_open = true;
   if (conn_.drop_type >= 0 &&
@@ -603,14 +622,14 @@ void DvrSim::HandleRequest(const rdcp::Frame& f) {
     HandleRequest(copy);
     conn_.fd = saved;
     join_next_ = saved_join;
-    return;
+    return true;
   }
   if (auto* s = opt_.Find(ScenarioKind::kGarbage); s && !conn_.garbage_done) {
     conn_.garbage_done = true;
     std::vector<uint8_t> junk(static_cast<std::size_t>(s->arg));
     for (std::size_t i = 0; i < junk.size(); ++i) {
       junk[i] = static_cast<uint8_t>(i * 37 + 11);
-      if (junk[i] == kStartByte) junk[i] = 0xF4;
+      if (junk[i] == rdcp::kStartByte) junk[i] = 0xF4;
     }
     log_.Note("garbage " + std::to_string(junk.size()) + " bytes (scenario)");
     bool was_joined = join_next_;
@@ -624,206 +643,239 @@ void DvrSim::HandleRequest(const rdcp::Frame& f) {
     joined_.swap(keep);
     join_next_ = was_joined;
     SendRaw(all.data(), all.size());
+    return true;
+  }
+  return false;
+}
+
+// ------------------------------------------------------------ value checks
+
+bool DvrSim::ValidTime(const rdcp::Frame& f) const {
+  return SecondsFromDvrTime(UnpackTime(f.payload, 6)).has_value();
+}
+bool DvrSim::ValidMask(const rdcp::Frame& f) const {
+  return f.payload[0] <= 0x0F;
+}
+bool DvrSim::ValidQuality(const rdcp::Frame& f) const {
+  return f.payload[0] <= 2;
+}
+bool DvrSim::ValidFrameRate(const rdcp::Frame& f) const {
+  return f.payload[0] < BaseFrameRates(opt_.pal).size();
+}
+bool DvrSim::ValidAlarmOnValue(const rdcp::Frame& f) const {
+  return ValidAlarmOn(f.payload[0]);
+}
+bool DvrSim::ValidAlarmRecordValue(const rdcp::Frame& f) const {
+  return ValidAlarmRecord(f.payload[0]);
+}
+bool DvrSim::ValidAudioFlags(const rdcp::Frame& f) const {
+  return f.payload[0] <= 3;
+}
+
+// ------------------------------------------------------------ session
+
+void DvrSim::OnOpenSession(const rdcp::Frame& f) {
+  if (opt_.Find(ScenarioKind::kWrongPassword)) return Nak(rdcp::kNakInvalidPassword);
+  if (opt_.Find(ScenarioKind::kNetworkOff)) return Nak(rdcp::kNakNetworkDisabled);
+  if (auto* s = opt_.Find(ScenarioKind::kRefuse)) return Nak(static_cast<uint8_t>(s->arg));
+  if (ShortPayload(f, 6)) return;
+  if (!std::equal(opt_.password.begin(), opt_.password.end(), f.payload)) {
+    log_.Note("wrong password");
+    return Nak(rdcp::kNakInvalidPassword);
+  }
+  static thread_local std::mt19937 rng{std::random_device{}()};
+  conn_.challenge = static_cast<uint8_t>(rng());
+  conn_.state = SessionState::kChallenge;
+  session_live_ = true;
+  Reply(rdcp::kSessionAccepted, 0, &conn_.challenge, 1);
+}
+
+void DvrSim::OnCloseSession(const rdcp::Frame&) {
+  EndSession("closed by the client");
+}
+
+void DvrSim::OnChallengeAnswer(const rdcp::Frame& f) {
+  if (conn_.state != SessionState::kChallenge) {
+    log_.BadText("challenge answer without a challenge");
     return;
   }
-
-  const bool view = status_.mode == dvr_mode::kView;
-  switch (f.type) {
-    case kGetSettings: {
-      UpdateDiskFields();
-      uint8_t s[kDvrSettingsSize];
-      PackSettings(settings_, s);
-      Reply(kSettingsReply, 0, s, sizeof s);
-      return;
-    }
-    case kGetSchedule:
-      Reply(kScheduleReply, 0, schedule_.bytes.data(), schedule_.bytes.size());
-      return;
-    case kSetSchedule:
-      if (short_payload(6)) return;
-      if (!view) return Nak(nak::kNotInView);
-      std::copy(p, p + 6, schedule_.bytes.begin());
-      Reply(kScheduleChanged);
-      return;
-    case kGetTime: {
-      uint8_t t[kDvrTimeSize];
-      PackTime(DvrTime::FromRecTime(NowRecTime()), t);
-      Reply(kTimeReply, 0, t, sizeof t);
-      return;
-    }
-    case kSetTime: {
-      if (short_payload(6)) return;
-      auto secs = SecondsFromDvrTime(UnpackTime(p, 6));
-      if (!secs) return Nak(nak::kBadRequest);
-      if (!view) return Nak(nak::kNotInView);
-      clock_offset_ = *secs - static_cast<int64_t>(std::floor(LocalNaiveNow()));
-      Reply(kTimeChanged);
-      return;
-    }
-    case kSetRecordMode:
-    case kSetInputChannels:
-    case kSetRecordChannels:
-    case kSetVideoQuality:
-    case kSetRecordFrameRate:
-    case kSetAlarmOnDuration:
-    case kSetAlarmRecordDuration: {
-      if (short_payload(1)) return;
-      const uint8_t v = p[0];
-      bool ok = true;
-      int offset = 0;
-      switch (f.type) {
-        case kSetRecordMode:
-          offset = settings_offset::kRecordMode;
-          break;
-        case kSetInputChannels:
-          offset = settings_offset::kInputMask;
-          ok = v <= 0x0F;
-          break;
-        case kSetRecordChannels:
-          offset = settings_offset::kRecordMask;
-          ok = v <= 0x0F;
-          break;
-        case kSetVideoQuality:
-          offset = settings_offset::kVideoQuality;
-          ok = v <= 2;
-          break;
-        case kSetRecordFrameRate:
-          offset = settings_offset::kRecordFrameRate;
-          ok = v < BaseFrameRates(opt_.pal).size();
-          break;
-        case kSetAlarmOnDuration:
-          offset = settings_offset::kAlarmOnDuration;
-          ok = ValidAlarmOn(v);
-          break;
-        default:
-          offset = settings_offset::kAlarmRecordDuration;
-          ok = ValidAlarmRecord(v);
-          break;
-      }
-      if (!ok) return Nak(nak::kBadRequest);
-      if (!view) return Nak(nak::kNotInView);
-      SetSettingsByte(settings_, offset, v);
-      Reply(static_cast<uint8_t>(f.type + 48));  // 25..31 -> 73..79
-      return;
-    }
-    case kStartRecording:
-      if (Playing()) return Nak(nak::kWrongMode);
-      if (!armed_) {
-        armed_ = true;
-        SetMode(alarm_until_ ? dvr_mode::kAlarmRecording : ScheduledMode(), 0, false);
-      }
-      Reply(kRecordingStarted);
-      StatusChanged();
-      return;
-    case kStopRecording: {
-      const bool was = armed_;
-      armed_ = false;
-      alarm_until_.reset();
-      if (was) SetMode(dvr_mode::kView, 0, false);
-      Reply(kRecordingStopped);
-      if (was) StatusChanged();
-      return;
-    }
-    case kGetEventList:
-      SendEventList();
-      return;
-    case kPlay: {
-      if (Recording()) return Nak(nak::kWrongMode);
-      if (n == 0) {
-        if (Playing()) {
-          SetMode(dvr_mode::kPlay, 0, false);  // resume from pause, FF or backward play
-        } else {
-          uint64_t count = 0;
-          {
-            std::lock_guard dlock(disk_mu_);
-            count = disk_.recorded_packets();
-          }
-          if (count == 0) return Nak(nak::kNoRecording);
-          StartPlayback(have_play_position_ && play_position_ < count ? play_position_ : 0);
-        }
-      } else if (n == 7 || n == 5) {
-        if (p[0] != 0) return Nak(nak::kNoSuchDisk);
-        std::optional<uint64_t> at;
-        {
-          std::lock_guard dlock(disk_mu_);
-          if (disk_.recorded_packets() == 0) return Nak(nak::kNoRecording);
-          if (n == 7) {
-            DvrTime t = UnpackTime(p + 1, 6);
-            if (!SecondsFromDvrTime(t)) return Nak(nak::kBadRequest);
-            at = disk_.FindTime(t.ToRecTime());
-          } else {
-            uint8_t disk = 0;
-            uint32_t id = 0;
-            UnpackPlayEvent(p, n, &disk, &id);
-            if (id == 0) {
-              at = 0;
-            } else if (id <= kDiskEventSlots) {
-              if (auto e = disk_.Event(id - 1)) at = disk_.FindTime(e->start);
-            }
-            if (!at) return Nak(nak::kNoSuchEvent);
-          }
-        }
-        if (!at) return Nak(nak::kNoRecording);
-        StartPlayback(*at);
-      } else {
-        log_.BadText("short " + std::to_string(f.type) + " " + std::to_string(n));
-        return Nak(nak::kBadRequest);
-      }
-      Reply(kPlayAccepted);
-      StatusChanged();
-      return;
-    }
-    case kStopPlay: {
-      const bool was = Playing();
-      if (was) SetMode(dvr_mode::kView, 0, false);
-      Reply(kPlayStopped);
-      if (was) StatusChanged();
-      return;
-    }
-    case kPause:
-      if (!Playing()) return Nak(nak::kWrongMode);
-      SetMode(dvr_mode::kPause, 0, false);
-      Reply(kPaused);
-      StatusChanged();
-      return;
-    case kFastForward: {
-      if (!Playing()) return Nak(nak::kWrongMode);
-      const uint8_t speed = status_.mode == dvr_mode::kFastForward
-                                ? static_cast<uint8_t>(status_.play_speed % 5 + 1)
-                                : 1;
-      SetMode(dvr_mode::kFastForward, speed, false);
-      Reply(kFastForwardAccepted);  // the client asks for the status itself
-      return;
-    }
-    case kRewind:
-      if (!Playing()) return Nak(nak::kWrongMode);
-      SetMode(dvr_mode::kPlay, 6, false);
-      Reply(kRewindAccepted);
-      StatusChanged();
-      return;
-    case kSetStreamFilter:
-      if (short_payload(2)) return;
-      status_.frame_interval = p[0];
-      status_.stream_filter = p[1];
-      Reply(kStreamFilterChanged);
-      return;
-    case kGetStatus: {
-      uint8_t s[kDvrStatusSize];
-      PackStatus(status_, s);
-      Reply(kStatusReply, 0, s, sizeof s);
-      return;
-    }
-    case kSetAudioFlags:
-      if (short_payload(1)) return;
-      if (p[0] > 3) return Nak(nak::kBadRequest);
-      settings_.audio_flags = p[0];
-      Reply(kAudioFlagsChanged);
-      return;
-    default:
-      log_.BadText("unknown " + std::to_string(f.type));
-      Nak(nak::kRefused);
-      return;
+  if (f.param != static_cast<uint8_t>(conn_.challenge ^ rdcp::kChallengeXor)) {
+    log_.Note("wrong challenge answer");
+    Reply(rdcp::kSessionEnded);
+    EndSession("wrong challenge answer");
+    conn_.close_done = true;
+    return;
   }
+  conn_.state = SessionState::kOpen;
+  conn_.opened = Clock::now();
+  log_.Note("session open");
+}
+
+void DvrSim::OnKeepAlive(const rdcp::Frame& f) {
+  if (auto* s = opt_.Find(ScenarioKind::kSilentKeepAlive);
+      s && conn_.state == SessionState::kOpen &&
+      Clock::now() - conn_.opened >= std::chrono::seconds(s->arg)) {
+    log_.Note("keep-alive left unanswered (scenario)");
+    return;
+  }
+  uint8_t seq = f.length > 0 ? f.payload[0] : 0;
+  Reply(rdcp::kKeepAliveReply, 0, &seq, 1);
+}
+
+// ------------------------------------------------------------ settings, schedule, time
+
+void DvrSim::OnGetSettings(const rdcp::Frame&) {
+  UpdateDiskFields();
+  uint8_t s[kDvrSettingsSize];
+  PackSettings(settings_, s);
+  Reply(rdcp::kSettingsReply, 0, s, sizeof s);
+}
+
+void DvrSim::OnGetSchedule(const rdcp::Frame&) {
+  Reply(rdcp::kScheduleReply, 0, schedule_.bytes.data(), schedule_.bytes.size());
+}
+
+void DvrSim::OnSetSchedule(const rdcp::Frame& f) {
+  std::copy(f.payload, f.payload + 6, schedule_.bytes.begin());
+  Reply(rdcp::kScheduleChanged);
+}
+
+void DvrSim::OnGetTime(const rdcp::Frame&) {
+  uint8_t t[kDvrTimeSize];
+  PackTime(DvrTime::FromRecTime(NowRecTime()), t);
+  Reply(rdcp::kTimeReply, 0, t, sizeof t);
+}
+
+void DvrSim::OnSetTime(const rdcp::Frame& f) {
+  const auto secs = SecondsFromDvrTime(UnpackTime(f.payload, 6));
+  clock_offset_ = *secs - static_cast<int64_t>(std::floor(LocalNaiveNow()));
+  Reply(rdcp::kTimeChanged);
+}
+
+void DvrSim::OnSetSetting(const rdcp::Frame& f) {
+  SetSettingsByte(settings_, FindRoute(f.type)->settings_offset, f.payload[0]);
+  Reply(static_cast<uint8_t>(f.type + 48));  // 25..31 -> 73..79
+}
+
+void DvrSim::OnSetStreamFilter(const rdcp::Frame& f) {
+  status_.frame_interval = f.payload[0];
+  status_.stream_filter = f.payload[1];
+  Reply(rdcp::kStreamFilterChanged);
+}
+
+void DvrSim::OnGetStatus(const rdcp::Frame&) {
+  uint8_t s[kDvrStatusSize];
+  PackStatus(status_, s);
+  Reply(rdcp::kStatusReply, 0, s, sizeof s);
+}
+
+void DvrSim::OnSetAudioFlags(const rdcp::Frame& f) {
+  settings_.audio_flags = f.payload[0];
+  Reply(rdcp::kAudioFlagsChanged);
+}
+
+// ------------------------------------------------------------ recording
+
+void DvrSim::OnStartRecording(const rdcp::Frame&) {
+  if (Playing()) return Nak(nak::kWrongMode);
+  if (!armed_) {
+    armed_ = true;
+    SetMode(alarm_until_ ? dvr_mode::kAlarmRecording : ScheduledMode(), 0, false);
+  }
+  Reply(rdcp::kRecordingStarted);
+  StatusChanged();
+}
+
+void DvrSim::OnStopRecording(const rdcp::Frame&) {
+  const bool was = armed_;
+  armed_ = false;
+  alarm_until_.reset();
+  if (was) SetMode(dvr_mode::kView, 0, false);
+  Reply(rdcp::kRecordingStopped);
+  if (was) StatusChanged();
+}
+
+void DvrSim::OnGetEventList(const rdcp::Frame&) {
+  SendEventList();
+}
+
+// ------------------------------------------------------------ playback
+
+void DvrSim::OnPlay(const rdcp::Frame& f) {
+  if (Recording()) return Nak(nak::kWrongMode);
+  const uint8_t* p = f.payload;
+  const std::size_t n = f.length;
+  if (n == 0) {
+    if (Playing()) {
+      SetMode(dvr_mode::kPlay, 0, false);  // resume from pause, FF or backward play
+    } else {
+      uint64_t count = 0;
+      {
+        std::lock_guard dlock(disk_mu_);
+        count = disk_.recorded_packets();
+      }
+      if (count == 0) return Nak(nak::kNoRecording);
+      StartPlayback(have_play_position_ && play_position_ < count ? play_position_ : 0);
+    }
+  } else if (n == 7 || n == 5) {
+    if (p[0] != 0) return Nak(nak::kNoSuchDisk);
+    std::optional<uint64_t> at;
+    {
+      std::lock_guard dlock(disk_mu_);
+      if (disk_.recorded_packets() == 0) return Nak(nak::kNoRecording);
+      if (n == 7) {
+        DvrTime t = UnpackTime(p + 1, 6);
+        if (!SecondsFromDvrTime(t)) return Nak(nak::kBadRequest);
+        at = disk_.FindTime(t.ToRecTime());
+      } else {
+        uint8_t disk = 0;
+        uint32_t id = 0;
+        rdcp::UnpackPlayEvent(p, n, &disk, &id);
+        if (id == 0) {
+          at = 0;
+        } else if (id <= kDiskEventSlots) {
+          if (auto e = disk_.Event(id - 1)) at = disk_.FindTime(e->start);
+        }
+        if (!at) return Nak(nak::kNoSuchEvent);
+      }
+    }
+    if (!at) return Nak(nak::kNoRecording);
+    StartPlayback(*at);
+  } else {
+    log_.BadText("short " + std::to_string(f.type) + " " + std::to_string(n));
+    return Nak(nak::kBadRequest);
+  }
+  Reply(rdcp::kPlayAccepted);
+  StatusChanged();
+}
+
+void DvrSim::OnStopPlay(const rdcp::Frame&) {
+  const bool was = Playing();
+  if (was) SetMode(dvr_mode::kView, 0, false);
+  Reply(rdcp::kPlayStopped);
+  if (was) StatusChanged();
+}
+
+void DvrSim::OnPause(const rdcp::Frame&) {
+  if (!Playing()) return Nak(nak::kWrongMode);
+  SetMode(dvr_mode::kPause, 0, false);
+  Reply(rdcp::kPaused);
+  StatusChanged();
+}
+
+void DvrSim::OnFastForward(const rdcp::Frame&) {
+  if (!Playing()) return Nak(nak::kWrongMode);
+  const uint8_t speed =
+      status_.mode == dvr_mode::kFastForward ? static_cast<uint8_t>(status_.play_speed % 5 + 1) : 1;
+  SetMode(dvr_mode::kFastForward, speed, false);
+  Reply(rdcp::kFastForwardAccepted);  // the client asks for the status itself
+}
+
+void DvrSim::OnRewind(const rdcp::Frame&) {
+  if (!Playing()) return Nak(nak::kWrongMode);
+  SetMode(dvr_mode::kPlay, 6, false);
+  Reply(rdcp::kRewindAccepted);
+  StatusChanged();
 }
 
 void DvrSim::SendEventList() {

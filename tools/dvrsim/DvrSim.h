@@ -107,7 +107,41 @@ class DvrSim {
   void AcceptControl();
   void ReadControl();
   void HandleMessage(const rdcp::Frame& f);
-  void HandleRequest(const rdcp::Frame& f);  // session open; under mu_
+  // Requests, under mu_: HandleRequest looks the type up in the request
+  // table, applies the checks the table gives and calls the handler.
+  struct RequestRoute;
+  static const RequestRoute* FindRoute(uint8_t type);
+  void HandleRequest(const rdcp::Frame& f);
+  bool RequestScenario(const rdcp::Frame& f);
+  bool ShortPayload(const rdcp::Frame& f, std::size_t need);
+  bool ValidTime(const rdcp::Frame& f) const;
+  bool ValidMask(const rdcp::Frame& f) const;
+  bool ValidQuality(const rdcp::Frame& f) const;
+  bool ValidFrameRate(const rdcp::Frame& f) const;
+  bool ValidAlarmOnValue(const rdcp::Frame& f) const;
+  bool ValidAlarmRecordValue(const rdcp::Frame& f) const;
+  bool ValidAudioFlags(const rdcp::Frame& f) const;
+  void OnOpenSession(const rdcp::Frame& f);
+  void OnCloseSession(const rdcp::Frame& f);
+  void OnChallengeAnswer(const rdcp::Frame& f);
+  void OnKeepAlive(const rdcp::Frame& f);
+  void OnGetSettings(const rdcp::Frame& f);
+  void OnGetSchedule(const rdcp::Frame& f);
+  void OnSetSchedule(const rdcp::Frame& f);
+  void OnGetTime(const rdcp::Frame& f);
+  void OnSetTime(const rdcp::Frame& f);
+  void OnSetSetting(const rdcp::Frame& f);
+  void OnSetStreamFilter(const rdcp::Frame& f);
+  void OnGetStatus(const rdcp::Frame& f);
+  void OnSetAudioFlags(const rdcp::Frame& f);
+  void OnStartRecording(const rdcp::Frame& f);
+  void OnStopRecording(const rdcp::Frame& f);
+  void OnGetEventList(const rdcp::Frame& f);
+  void OnPlay(const rdcp::Frame& f);
+  void OnStopPlay(const rdcp::Frame& f);
+  void OnPause(const rdcp::Frame& f);
+  void OnFastForward(const rdcp::Frame& f);
+  void OnRewind(const rdcp::Frame& f);
   void Reply(uint8_t type, uint8_t param = 0, const uint8_t* payload = nullptr, std::size_t n = 0);
   void Nak(uint8_t code) { Reply(rdcp::kNak, code); }
   void SendRaw(const uint8_t* data, std::size_t n);
