@@ -1076,280 +1076,300 @@ void DvrSim::SendAudio(const RecTime& time, const uint8_t* samples) {
   audio_sent_.fetch_add(1, std::memory_order_relaxed);
 }
 
+bool DvrSim::ChannelAllowed(int code, uint8_t filter) {
+  if (code == kQuadCode) return true;
+  if (code < 0 || code > 3) return false;
+  return (filter & stream_filter::kPerChannel) == 0 || (filter & (1 << code)) == 0;
+}
+
 void DvrSim::MediaLoop() {
-  auto next_live = Clock::now();
-  auto next_audio = Clock::now();
+  next_live_ = Clock::now();
+  next_audio_ = Clock::now();
   play_due_ = Clock::now();
-  bool was_playing = false;
-  std::array<bool, 5> disk_synced{};
-  std::array<bool, 5> play_synced{};
-  bool reverse = false;
-  uint64_t rev_end = 0;
-  std::vector<PlaybackCursor::Item> rev_frames;
-  PlaybackCursor::Item item;
+  was_playing_ = false;
+  disk_synced_.fill(false);
+  play_synced_.fill(false);
+  reverse_ = false;
+  rev_end_ = 0;
+  rev_frames_.clear();
 
   while (running_) {
-    auto now = Clock::now();
-    auto due = std::min(next_live, next_audio);
-    int timeout = static_cast<int>(std::clamp<int64_t>(
-        std::chrono::duration_cast<std::chrono::milliseconds>(due - now).count(), 0, 20));
-    pollfd fds[3] = {{stream_listen_, POLLIN, 0}, {wake_fd_, POLLIN, 0}, {-1, 0, 0}};
-    int n = 2;
-    if (stream_fd_ >= 0) {
-      fds[2] = {stream_fd_,
-                static_cast<short>(POLLIN | (stream_out_pos_ < stream_out_.size() ? POLLOUT : 0)),
-                0};
-      n = 3;
-    }
-    ::poll(fds, static_cast<nfds_t>(n), timeout);
+    PollStream();
     if (!running_) break;
-    if (fds[1].revents & POLLIN) {
-      uint64_t v;
-      [[maybe_unused]] auto r = ::read(wake_fd_, &v, sizeof v);
-    }
-    if (fds[0].revents & POLLIN) AcceptStream();
-    if (n == 3 && stream_fd_ >= 0 && fds[2].fd == stream_fd_ &&
-        (fds[2].revents & (POLLIN | POLLHUP | POLLERR))) {
-      uint8_t junk[512];
-      ssize_t r = ::recv(stream_fd_, junk, sizeof junk, 0);
-      if (r == 0 || (r < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR))
-        CloseStream(r == 0 ? "peer closed" : "read error");
-      else if (r > 0)
-        log_.BadText("stream " + std::to_string(r) + " bytes from the client ignored");
-    }
-
-    // Snapshot of the shared state.
-    DvrSettings settings;
-    DvrStatus status;
-    bool live = false, recording = false, seek = false;
-    uint64_t seek_to = 0;
-    RecTime rec_now;
-    double fps;
-    {
-      std::lock_guard lock(mu_);
-      settings = settings_;
-      status = status_;
-      live = session_live_;
-      recording = status_.mode == 4 || status_.mode == 6 || status_.mode == 7;
-      if (play_seek_pending_) {
-        seek = true;
-        seek_to = play_seek_;
-        play_seek_pending_ = false;
-      }
-      rec_now = NowRecTime();
-      fps = CaptureFps();
-    }
-    now = Clock::now();
-
-    if (stream_fd_ >= 0) {
-      if (stream_was_live_ && !live) {
-        CloseStream("session ended");
-      } else if (!stream_was_live_ && live) {
-        stream_was_live_ = true;
-        stream_started_ = now;
-        stream_close_done_ = false;
-        chunker_->Reset();
-        stream_synced_.fill(false);
-        stream_skip_.fill(0);
-        play_synced.fill(false);
-        if (auto* s = opt_.Find(ScenarioKind::kMidChunk))
-          skip_bytes_ = static_cast<std::size_t>(s->arg);
-      }
-      if (auto* s = opt_.Find(ScenarioKind::kCloseStream);
-          s && stream_fd_ >= 0 && stream_was_live_ && !stream_close_done_ &&
-          now - stream_started_ >= std::chrono::seconds(s->arg)) {
-        stream_close_done_ = true;
-        CloseStream("closed (scenario)");
-      }
-    }
-    const bool streaming = stream_fd_ >= 0 && stream_was_live_ && live;
-    const bool playing = status.mode >= 1 && status.mode <= 3;
-    if (playing != was_playing) {
+    const MediaState st = TakeMediaState();
+    const auto now = Clock::now();
+    FollowSession(st.live, now);
+    const bool streaming = stream_fd_ >= 0 && stream_was_live_ && st.live;
+    const bool playing = st.status.mode >= 1 && st.status.mode <= 3;
+    if (playing != was_playing_) {
       stream_synced_.fill(false);
-      play_synced.fill(false);
-      was_playing = playing;
-      reverse = false;
-      rev_frames.clear();
+      play_synced_.fill(false);
+      was_playing_ = playing;
+      reverse_ = false;
+      rev_frames_.clear();
     }
-    const uint8_t interval = status.frame_interval;
-    const uint8_t filter = status.stream_filter;
-    auto channel_allowed = [&](int code) {
-      if (code == kQuadCode) return true;
-      if (code < 0 || code > 3) return false;
-      return (filter & stream_filter::kPerChannel) == 0 || (filter & (1 << code)) == 0;
-    };
-
-    if (playing) {
-      if (seek) {
-        std::lock_guard dlock(disk_mu_);
-        cursor_->Seek(seek_to);
-        play_synced.fill(false);
-        rev_frames.clear();
-        reverse = false;
-        play_due_ = now;
-      }
-      const bool want_reverse = status.mode == dvr_mode::kPlay && status.play_speed != 0;
-      if (want_reverse != reverse) {
-        std::lock_guard lock(mu_);
-        reverse = want_reverse;
-        rev_frames.clear();
-        play_synced.fill(false);
-        std::lock_guard dlock(disk_mu_);
-        if (reverse)
-          rev_end = play_position_;
-        else
-          cursor_->Seek(play_position_);
-      }
-      if (status.mode == dvr_mode::kPause) {
-        play_due_ = now;
-      }
-      const int mult = status.mode == dvr_mode::kFastForward
-                           ? (1 << std::clamp<int>(status.play_speed, 1, 5))
-                           : 1;
-      int guard = 0;
-      while (status.mode != dvr_mode::kPause && now >= play_due_ && guard++ < 256) {
-        bool got = false;
-        if (reverse) {
-          if (rev_frames.empty()) {
-            std::lock_guard dlock(disk_mu_);
-            if (rev_end == 0) break;
-            const uint64_t start = rev_end > kReverseWindow ? rev_end - kReverseWindow : 0;
-            cursor_->Seek(start);
-            PlaybackCursor::Item it;
-            while (cursor_->Next(&it) && it.packet < rev_end) {
-              if (!it.audio && it.bytes.size() > 4 &&
-                  FrameHeaderByte::Parse(it.bytes[4]).full_frame)
-                rev_frames.push_back(std::move(it));
-            }
-            rev_end = start;
-            if (rev_frames.empty()) continue;
-          }
-          item = std::move(rev_frames.back());
-          rev_frames.pop_back();
-          got = true;
-        } else {
-          std::lock_guard dlock(disk_mu_);
-          got = cursor_->Next(&item);
-        }
-        if (!got) {
-          if (!reverse || rev_end == 0) {
-            play_ended_ = true;
-            std::lock_guard lock(mu_);
-            play_position_ = 0;
-            have_play_position_ = false;
-          }
-          play_due_ = now + std::chrono::milliseconds(100);
-          break;
-        }
-        if (item.audio) {
-          if (mult == 1 && !reverse && streaming && settings.audio_available &&
-              (filter & stream_filter::kAudioExcluded) == 0 && StreamRoom(kPacketSize)) {
-            item.bytes.resize(kAudioPayloadSize);
-            SendAudio(item.info.time, item.bytes.data());
-          }
-          continue;
-        }
-        const auto hdr = FrameHeaderByte::Parse(item.bytes.size() > 4 ? item.bytes[4] : 0);
-        const int code = hdr.channel;
-        const double dur = (item.info.rate_code + 1) / 30.0;
-        play_due_ += std::chrono::duration_cast<Clock::duration>(
-            std::chrono::duration<double>(reverse ? 4.0 / 30.0 : dur / mult));
-        {
-          std::lock_guard lock(mu_);
-          play_position_ = item.packet;
-          have_play_position_ = true;
-        }
-        if (code > kQuadCode) continue;
-        const bool offered = streaming && channel_allowed(code);
-        const bool send_ok =
-            offered && StreamDue(code, interval) && (hdr.full_frame || play_synced[code]) &&
-            (mult <= 4 || hdr.full_frame) && StreamRoom(item.bytes.size() + 2 * kChunkSize);
-        if (offered) StreamOffered(code, send_ok, interval);
-        if (send_ok) {
-          SendFrame(code, item.bytes, item.info);
-          play_synced[code] = true;
-        } else {
-          play_synced[code] = false;
-        }
-      }
-      if (now - play_due_ > std::chrono::seconds(1)) play_due_ = now;
-    } else if (now >= next_live) {
-      // ---- live capture: one frame of the multiplexed stream
-      next_live +=
-          std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(1.0 / fps));
-      if (now - next_live > std::chrono::seconds(1)) next_live = now;
-      const uint8_t input = settings.input_mask & 0x0F;
-      const uint8_t quad_set = static_cast<uint8_t>(kChannelSetQuad | input);
-      // The cameras take turns; the disk records as the record mode says, the
-      // stream carries what the filter asks for: the chosen cameras in turn
-      // (bit 7) or else the quad picture of all of them.
-      int camera = -1;
-      for (int k = 0; k < 4; ++k) {
-        const int c = (next_channel_ + k) % 4;
-        if (input & ChannelSetBit(c + 1)) {
-          camera = c;
-          next_channel_ = c + 1;
-          break;
-        }
-      }
-      const bool disk_quad = settings.record_mode != 0;
-      const int disk_code = disk_quad ? kQuadCode : camera;
-      const bool disk_wants =
-          recording && disk_code >= 0 &&
-          (disk_quad || (settings.record_mask & ChannelSetBit(camera + 1)) != 0);
-      const bool stream_quad = (filter & stream_filter::kPerChannel) == 0;
-      const int stream_code = stream_quad ? kQuadCode : camera;
-      const bool offered = streaming && stream_code >= 0 && channel_allowed(stream_code);
-      bool stream_wants = offered && StreamDue(stream_code, interval);
-      if (stream_wants && !StreamRoom(MjpegEncoder::MaxFrameSize(cameras_->standard()))) {
-        stream_wants = false;
-        frames_dropped_.fetch_add(1, std::memory_order_relaxed);
-      }
-      if (offered) StreamOffered(stream_code, stream_wants, interval);
-      // Encodes the next frame of `code` for the disk, the stream or both. A
-      // consumer that misses an encoded frame gets the next one full.
-      auto capture = [&](int code, uint8_t channel_set, bool to_disk, bool to_stream) {
-        if (!to_disk && !to_stream) return;
-        const uint64_t fno = channel_frames_[code]++;
-        const bool full = fno % kFullFrameEvery == 0 || (to_disk && !disk_synced[code]) ||
-                          (to_stream && !stream_synced_[code]);
-        FrameInfo info{rec_now, RateCodeFor(fps), channel_set};
-        auto frame =
-            cameras_->Encode(code, fno, rec_now, QualityToQ(settings.video_quality), full, input);
-        if (to_disk) {
-          std::lock_guard dlock(disk_mu_);
-          disk_.AddFrame(frame.data(), frame.size(), info);
-          frames_recorded_.fetch_add(1, std::memory_order_relaxed);
-        }
-        if (to_stream) SendFrame(code, frame, info);
-        disk_synced[code] = to_disk;
-        stream_synced_[code] = to_stream;
-      };
-      if (disk_code == stream_code) {
-        capture(disk_code, disk_quad ? quad_set : input, disk_wants, stream_wants);
-      } else {
-        if (disk_code >= 0) capture(disk_code, disk_quad ? quad_set : input, disk_wants, false);
-        if (stream_code >= 0)
-          capture(stream_code, stream_quad ? quad_set : input, false, stream_wants);
-      }
-    }
-
-    if (now >= next_audio) {
-      next_audio += std::chrono::milliseconds(500);
-      if (now - next_audio > std::chrono::seconds(1)) next_audio = now;
-      if (!playing && settings.audio_available) {
-        FillTone(audio_samples_, audio_block_.data(), kAudioPayloadSize);
-        audio_samples_ += kAudioPayloadSize;
-        if (recording && (settings.audio_flags & 1)) {
-          std::lock_guard dlock(disk_mu_);
-          disk_.AddAudio(rec_now, audio_block_.data());
-        }
-        if (streaming && (filter & stream_filter::kAudioExcluded) == 0 && StreamRoom(kPacketSize))
-          SendAudio(rec_now, audio_block_.data());
-      }
-    }
+    if (playing)
+      PlayTick(st, now, streaming);
+    else if (now >= next_live_)
+      LiveTick(st, now, streaming);
+    AudioTick(st, now, streaming, playing);
     FlushStream();
   }
+}
+
+void DvrSim::PollStream() {
+  const auto now = Clock::now();
+  const auto due = std::min(next_live_, next_audio_);
+  int timeout = static_cast<int>(std::clamp<int64_t>(
+      std::chrono::duration_cast<std::chrono::milliseconds>(due - now).count(), 0, 20));
+  pollfd fds[3] = {{stream_listen_, POLLIN, 0}, {wake_fd_, POLLIN, 0}, {-1, 0, 0}};
+  int n = 2;
+  if (stream_fd_ >= 0) {
+    fds[2] = {stream_fd_,
+              static_cast<short>(POLLIN | (stream_out_pos_ < stream_out_.size() ? POLLOUT : 0)), 0};
+    n = 3;
+  }
+  ::poll(fds, static_cast<nfds_t>(n), timeout);
+  if (!running_) return;
+  if (fds[1].revents & POLLIN) {
+    uint64_t v;
+    [[maybe_unused]] auto r = ::read(wake_fd_, &v, sizeof v);
+  }
+  if (fds[0].revents & POLLIN) AcceptStream();
+  if (n == 3 && stream_fd_ >= 0 && fds[2].fd == stream_fd_ &&
+      (fds[2].revents & (POLLIN | POLLHUP | POLLERR))) {
+    uint8_t junk[512];
+    ssize_t r = ::recv(stream_fd_, junk, sizeof junk, 0);
+    if (r == 0 || (r < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR))
+      CloseStream(r == 0 ? "peer closed" : "read error");
+    else if (r > 0)
+      log_.BadText("stream " + std::to_string(r) + " bytes from the client ignored");
+  }
+}
+
+DvrSim::MediaState DvrSim::TakeMediaState() {
+  MediaState st;
+  std::lock_guard lock(mu_);
+  st.settings = settings_;
+  st.status = status_;
+  st.live = session_live_;
+  st.recording = status_.mode == 4 || status_.mode == 6 || status_.mode == 7;
+  if (play_seek_pending_) {
+    st.seek = true;
+    st.seek_to = play_seek_;
+    play_seek_pending_ = false;
+  }
+  st.rec_now = NowRecTime();
+  st.fps = CaptureFps();
+  return st;
+}
+
+void DvrSim::FollowSession(bool live, Clock::time_point now) {
+  if (stream_fd_ < 0) return;
+  if (stream_was_live_ && !live) {
+    CloseStream("session ended");
+  } else if (!stream_was_live_ && live) {
+    stream_was_live_ = true;
+    stream_started_ = now;
+    stream_close_done_ = false;
+    chunker_->Reset();
+    stream_synced_.fill(false);
+    stream_skip_.fill(0);
+    play_synced_.fill(false);
+    if (auto* s = opt_.Find(ScenarioKind::kMidChunk))
+      skip_bytes_ = static_cast<std::size_t>(s->arg);
+  }
+  if (auto* s = opt_.Find(ScenarioKind::kCloseStream);
+      s && stream_fd_ >= 0 && stream_was_live_ && !stream_close_done_ &&
+      now - stream_started_ >= std::chrono::seconds(s->arg)) {
+    stream_close_done_ = true;
+    CloseStream("closed (scenario)");
+  }
+}
+
+void DvrSim::PlayTick(const MediaState& st, Clock::time_point now, bool streaming) {
+  const DvrStatus& status = st.status;
+  if (st.seek) {
+    std::lock_guard dlock(disk_mu_);
+    cursor_->Seek(st.seek_to);
+    play_synced_.fill(false);
+    rev_frames_.clear();
+    reverse_ = false;
+    play_due_ = now;
+  }
+  const bool want_reverse = status.mode == dvr_mode::kPlay && status.play_speed != 0;
+  if (want_reverse != reverse_) {
+    std::lock_guard lock(mu_);
+    reverse_ = want_reverse;
+    rev_frames_.clear();
+    play_synced_.fill(false);
+    std::lock_guard dlock(disk_mu_);
+    if (reverse_)
+      rev_end_ = play_position_;
+    else
+      cursor_->Seek(play_position_);
+  }
+  if (status.mode == dvr_mode::kPause) play_due_ = now;
+  const int mult =
+      status.mode == dvr_mode::kFastForward ? (1 << std::clamp<int>(status.play_speed, 1, 5)) : 1;
+  const uint8_t interval = status.frame_interval;
+  const uint8_t filter = status.stream_filter;
+  PlaybackCursor::Item& item = play_item_;  // its buffer is reused from turn to turn
+  int guard = 0;
+  while (status.mode != dvr_mode::kPause && now >= play_due_ && guard++ < 256) {
+    bool got = false;
+    if (reverse_) {
+      const ReverseStep step = NextReverseFrame(&item);
+      if (step == ReverseStep::kStart) break;
+      if (step == ReverseStep::kRetry) continue;
+      got = true;
+    } else {
+      std::lock_guard dlock(disk_mu_);
+      got = cursor_->Next(&item);
+    }
+    if (!got) {
+      if (!reverse_ || rev_end_ == 0) {
+        play_ended_ = true;
+        std::lock_guard lock(mu_);
+        play_position_ = 0;
+        have_play_position_ = false;
+      }
+      play_due_ = now + std::chrono::milliseconds(100);
+      break;
+    }
+    if (item.audio) {
+      if (mult == 1 && !reverse_ && streaming && st.settings.audio_available &&
+          (filter & stream_filter::kAudioExcluded) == 0 && StreamRoom(kPacketSize)) {
+        item.bytes.resize(kAudioPayloadSize);
+        SendAudio(item.info.time, item.bytes.data());
+      }
+      continue;
+    }
+    const auto hdr = FrameHeaderByte::Parse(item.bytes.size() > 4 ? item.bytes[4] : 0);
+    const int code = hdr.channel;
+    const double dur = (item.info.rate_code + 1) / 30.0;
+    play_due_ += std::chrono::duration_cast<Clock::duration>(
+        std::chrono::duration<double>(reverse_ ? 4.0 / 30.0 : dur / mult));
+    {
+      std::lock_guard lock(mu_);
+      play_position_ = item.packet;
+      have_play_position_ = true;
+    }
+    if (code > kQuadCode) continue;
+    const bool offered = streaming && ChannelAllowed(code, filter);
+    const bool send_ok = offered && StreamDue(code, interval) &&
+                         (hdr.full_frame || play_synced_[code]) && (mult <= 4 || hdr.full_frame) &&
+                         StreamRoom(item.bytes.size() + 2 * kChunkSize);
+    if (offered) StreamOffered(code, send_ok, interval);
+    if (send_ok) {
+      SendFrame(code, item.bytes, item.info);
+      play_synced_[code] = true;
+    } else {
+      play_synced_[code] = false;
+    }
+  }
+  if (now - play_due_ > std::chrono::seconds(1)) play_due_ = now;
+}
+
+// Backward play shows the full frames only, last first: the packets below
+// the window's end are read forwards a window at a time and their full frames
+// handed out in reverse.
+DvrSim::ReverseStep DvrSim::NextReverseFrame(PlaybackCursor::Item* item) {
+  if (rev_frames_.empty()) {
+    std::lock_guard dlock(disk_mu_);
+    if (rev_end_ == 0) return ReverseStep::kStart;
+    const uint64_t start = rev_end_ > kReverseWindow ? rev_end_ - kReverseWindow : 0;
+    cursor_->Seek(start);
+    PlaybackCursor::Item it;
+    while (cursor_->Next(&it) && it.packet < rev_end_) {
+      if (!it.audio && it.bytes.size() > 4 && FrameHeaderByte::Parse(it.bytes[4]).full_frame)
+        rev_frames_.push_back(std::move(it));
+    }
+    rev_end_ = start;
+    if (rev_frames_.empty()) return ReverseStep::kRetry;
+  }
+  *item = std::move(rev_frames_.back());
+  rev_frames_.pop_back();
+  return ReverseStep::kFrame;
+}
+
+// One frame of the multiplexed live stream.
+void DvrSim::LiveTick(const MediaState& st, Clock::time_point now, bool streaming) {
+  const DvrSettings& settings = st.settings;
+  const uint8_t interval = st.status.frame_interval;
+  const uint8_t filter = st.status.stream_filter;
+  next_live_ +=
+      std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(1.0 / st.fps));
+  if (now - next_live_ > std::chrono::seconds(1)) next_live_ = now;
+  const uint8_t input = settings.input_mask & 0x0F;
+  const uint8_t quad_set = static_cast<uint8_t>(kChannelSetQuad | input);
+  // The cameras take turns; the disk records as the record mode says, the
+  // stream carries what the filter asks for: the chosen cameras in turn
+  // (bit 7) or else the quad picture of all of them.
+  int camera = -1;
+  for (int k = 0; k < 4; ++k) {
+    const int c = (next_channel_ + k) % 4;
+    if (input & ChannelSetBit(c + 1)) {
+      camera = c;
+      next_channel_ = c + 1;
+      break;
+    }
+  }
+  const bool disk_quad = settings.record_mode != 0;
+  const int disk_code = disk_quad ? kQuadCode : camera;
+  const bool disk_wants = st.recording && disk_code >= 0 &&
+                          (disk_quad || (settings.record_mask & ChannelSetBit(camera + 1)) != 0);
+  const bool stream_quad = (filter & stream_filter::kPerChannel) == 0;
+  const int stream_code = stream_quad ? kQuadCode : camera;
+  const bool offered = streaming && stream_code >= 0 && ChannelAllowed(stream_code, filter);
+  bool stream_wants = offered && StreamDue(stream_code, interval);
+  if (stream_wants && !StreamRoom(MjpegEncoder::MaxFrameSize(cameras_->standard()))) {
+    stream_wants = false;
+    frames_dropped_.fetch_add(1, std::memory_order_relaxed);
+  }
+  if (offered) StreamOffered(stream_code, stream_wants, interval);
+  // Encodes the next frame of `code` for the disk, the stream or both. A
+  // consumer that misses an encoded frame gets the next one full.
+  auto capture = [&](int code, uint8_t channel_set, bool to_disk, bool to_stream) {
+    if (!to_disk && !to_stream) return;
+    const uint64_t fno = channel_frames_[code]++;
+    const bool full = fno % kFullFrameEvery == 0 || (to_disk && !disk_synced_[code]) ||
+                      (to_stream && !stream_synced_[code]);
+    FrameInfo info{st.rec_now, RateCodeFor(st.fps), channel_set};
+    auto frame =
+        cameras_->Encode(code, fno, st.rec_now, QualityToQ(settings.video_quality), full, input);
+    if (to_disk) {
+      std::lock_guard dlock(disk_mu_);
+      disk_.AddFrame(frame.data(), frame.size(), info);
+      frames_recorded_.fetch_add(1, std::memory_order_relaxed);
+    }
+    if (to_stream) SendFrame(code, frame, info);
+    disk_synced_[code] = to_disk;
+    stream_synced_[code] = to_stream;
+  };
+  if (disk_code == stream_code) {
+    capture(disk_code, disk_quad ? quad_set : input, disk_wants, stream_wants);
+  } else {
+    if (disk_code >= 0) capture(disk_code, disk_quad ? quad_set : input, disk_wants, false);
+    if (stream_code >= 0) capture(stream_code, stream_quad ? quad_set : input, false, stream_wants);
+  }
+}
+
+// Live audio: a block of the tone every half second, to the disk and the stream.
+void DvrSim::AudioTick(const MediaState& st, Clock::time_point now, bool streaming, bool playing) {
+  if (now < next_audio_) return;
+  next_audio_ += std::chrono::milliseconds(500);
+  if (now - next_audio_ > std::chrono::seconds(1)) next_audio_ = now;
+  if (playing || !st.settings.audio_available) return;
+  FillTone(audio_samples_, audio_block_.data(), kAudioPayloadSize);
+  audio_samples_ += kAudioPayloadSize;
+  if (st.recording && (st.settings.audio_flags & 1)) {
+    std::lock_guard dlock(disk_mu_);
+    disk_.AddAudio(st.rec_now, audio_block_.data());
+  }
+  if (streaming && (st.status.stream_filter & stream_filter::kAudioExcluded) == 0 &&
+      StreamRoom(kPacketSize))
+    SendAudio(st.rec_now, audio_block_.data());
 }
 
 }  // namespace rd::sim
