@@ -16,6 +16,7 @@
 #include <ctime>
 #include <random>
 
+#include "shared/stream/RecTimeCalendar.h"
 #include "tools/dvrsim/AlawTone.h"
 
 namespace rd::sim {
@@ -76,36 +77,9 @@ short PollNow(int fd, short events) {
 // what it sent before it).
 constexpr short kHangUp = POLLRDHUP | POLLHUP | POLLERR;
 
-RecTime RecTimeFromSeconds(int64_t s) {
-  time_t t = static_cast<time_t>(s);
-  std::tm tm{};
-  ::gmtime_r(&t, &tm);
-  RecTime r;
-  r.year = static_cast<uint8_t>(std::clamp(tm.tm_year + 1900 - 2000, 0, 99));
-  r.month = static_cast<uint8_t>(tm.tm_mon + 1);
-  r.day = static_cast<uint8_t>(tm.tm_mday);
-  r.hour = static_cast<uint8_t>(tm.tm_hour);
-  r.minute = static_cast<uint8_t>(tm.tm_min);
-  r.second = static_cast<uint8_t>(tm.tm_sec);
-  return r;
-}
-
+// Seconds since 1970 of a time the recorder can hold, else nothing.
 std::optional<int64_t> SecondsFromDvrTime(const DvrTime& t) {
-  static constexpr int kDays[] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-  if (t.year > 99 || t.month < 1 || t.month > 12 || t.day < 1 || t.day > kDays[t.month - 1] ||
-      t.hour > 23 || t.minute > 59 || t.second > 59)
-    return std::nullopt;
-  int y = 2000 + t.year;
-  if (t.month == 2 && t.day == 29 && !((y % 4 == 0 && y % 100 != 0) || y % 400 == 0))
-    return std::nullopt;
-  std::tm tm{};
-  tm.tm_year = y - 1900;
-  tm.tm_mon = t.month - 1;
-  tm.tm_mday = t.day;
-  tm.tm_hour = t.hour;
-  tm.tm_min = t.minute;
-  tm.tm_sec = t.second;
-  return static_cast<int64_t>(::timegm(&tm));
+  return CheckedRecTimeSeconds(t.ToRecTime());
 }
 
 // The local wall-clock time as calendar seconds (no zone), with fraction.

@@ -4,6 +4,8 @@
 #include <charconv>
 #include <cstdlib>
 
+#include "shared/stream/RecTimeCalendar.h"
+
 namespace rd::sim {
 namespace {
 
@@ -85,15 +87,6 @@ class ArgWalker {
   std::size_t i_ = 0;
   std::optional<std::string> inline_value_;
 };
-
-int64_t DaysFromCivil(int y, unsigned m, unsigned d) {
-  y -= m <= 2;
-  const int era = (y >= 0 ? y : y - 399) / 400;
-  const unsigned yoe = static_cast<unsigned>(y - era * 400);
-  const unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-  const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-  return static_cast<int64_t>(era) * 146097 + static_cast<int64_t>(doe) - 719468;
-}
 
 }  // namespace
 
@@ -227,14 +220,7 @@ std::optional<int64_t> ParseCalendarTime(const std::string& text) {
   } else if (n != 7 || (sep != ' ' && sep != 'T')) {
     return std::nullopt;
   }
-  static constexpr int kDays[] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-  if (y < 2000 || y > 2099 || mo < 1 || mo > 12 || d < 1 || d > kDays[mo - 1] || h > 23 ||
-      mi > 59 || s > 59 || h < 0 || mi < 0 || s < 0)
-    return std::nullopt;
-  bool leap = (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
-  if (mo == 2 && d == 29 && !leap) return std::nullopt;
-  return DaysFromCivil(y, static_cast<unsigned>(mo), static_cast<unsigned>(d)) * 86400 + h * 3600 +
-         mi * 60 + s;
+  return CheckedCalendarSeconds(y, mo, d, h, mi, s);
 }
 
 std::optional<std::array<uint8_t, 6>> ParsePassword(const std::string& text) {
