@@ -124,4 +124,9 @@ constexpr RecTime RecTimeFromSeconds(int64_t s) {
                  static_cast<uint8_t>(c.second)};
 }
 
+// The local wall-clock time as calendar seconds since 1970 (the zone's
+// offset included, so that the date and time of day read as on a local
+// clock), with the fraction of the second.
+double LocalCalendarSeconds();
+
 }  // namespace rd

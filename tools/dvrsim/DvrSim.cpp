@@ -82,16 +82,6 @@ std::optional<int64_t> SecondsFromDvrTime(const DvrTime& t) {
   return CheckedRecTimeSeconds(t.ToRecTime());
 }
 
-// The local wall-clock time as calendar seconds (no zone), with fraction.
-double LocalNaiveNow() {
-  auto now = std::chrono::system_clock::now();
-  double secs = std::chrono::duration<double>(now.time_since_epoch()).count();
-  time_t t = static_cast<time_t>(secs);
-  std::tm tm{};
-  ::localtime_r(&t, &tm);
-  return static_cast<double>(::timegm(&tm)) + (secs - static_cast<double>(t));
-}
-
 int QualityToQ(uint8_t quality) {
   switch (quality) {
     case 0:
@@ -243,7 +233,7 @@ uint64_t DvrSim::packets_recorded() {
 // ==================================================================== state
 
 int64_t DvrSim::NowSeconds() const {
-  return static_cast<int64_t>(std::floor(LocalNaiveNow())) + clock_offset_;
+  return static_cast<int64_t>(std::floor(LocalCalendarSeconds())) + clock_offset_;
 }
 
 RecTime DvrSim::NowRecTime() const {
@@ -722,7 +712,7 @@ void DvrSim::OnGetTime(const rdcp::Frame&) {
 
 void DvrSim::OnSetTime(const rdcp::Frame& f) {
   const auto secs = SecondsFromDvrTime(UnpackTime(f.payload, 6));
-  clock_offset_ = *secs - static_cast<int64_t>(std::floor(LocalNaiveNow()));
+  clock_offset_ = *secs - static_cast<int64_t>(std::floor(LocalCalendarSeconds()));
   Reply(rdcp::kTimeChanged);
 }
 

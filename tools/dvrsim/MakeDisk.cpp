@@ -13,16 +13,6 @@
 #include "tools/dvrsim/DvrSim.h"
 
 namespace rd::sim {
-namespace {
-
-int64_t LocalNow() {
-  time_t t = ::time(nullptr);
-  std::tm tm{};
-  ::localtime_r(&t, &tm);
-  return static_cast<int64_t>(::timegm(&tm));
-}
-
-}  // namespace
 
 bool ParseEventSpec(const std::string& text, std::vector<EventSpec>* out, std::string* error) {
   out->clear();
@@ -77,7 +67,8 @@ bool MakeDisk(const MakeDiskOptions& o, std::ostream* progress, MakeDiskResult* 
               std::string* error) {
   std::vector<EventSpec> events;
   if (!ParseEventSpec(o.events, &events, error)) return false;
-  const int64_t start = o.start >= 0 ? o.start : LocalNow();
+  const int64_t start =
+      o.start >= 0 ? o.start : static_cast<int64_t>(std::floor(LocalCalendarSeconds()));
   if (RecTimeFromSeconds(start).year == 0 || start < 946684800) {
     *error = "--start must lie in 2001-2099 (a start year 2000 marks an empty event record)";
     return false;

@@ -90,5 +90,13 @@ TEST(RecTimeCalendar, ChecksAndClamps) {
   EXPECT_EQ(RecTimeFromSeconds(4'102'444'800), (RecTime{99, 1, 1, 0, 0, 0}));    // 2100
 }
 
+TEST(RecTimeCalendar, LocalClockReadsAsTheZoneShowsIt) {
+  const time_t now = ::time(nullptr);
+  std::tm tm{};
+  ASSERT_NE(::localtime_r(&now, &tm), nullptr);
+  const double want = static_cast<double>(now) + static_cast<double>(tm.tm_gmtoff);
+  EXPECT_NEAR(LocalCalendarSeconds(), want, 2.0);
+}
+
 }  // namespace
 }  // namespace rd
