@@ -23,6 +23,7 @@
 #include "player/disk/RecordingIndex.h"
 #include "player/playback/ChunkLoader.h"
 #include "player/playback/PlaybackEngine.h"
+#include "shared/stream/RecTimeCalendar.h"
 #include "tools/common/DvrDiskImage.h"
 #include "tools/common/PacketStreamBuilder.h"
 #include "tools/dvrsim/CameraBank.h"
@@ -114,7 +115,7 @@ class VirtualDisk : public SectorDevice {
   uint64_t ap() const { return ap_; }
   RecTime TimeOf(uint64_t p) const {
     const uint64_t age = wrapped_ ? (p >= w_ ? p - w_ : p + ap_ - w_) : p;
-    return FromSeconds(kBaseSeconds + static_cast<int64_t>(age / 8));
+    return RecTimeFromSeconds(kBaseSeconds + static_cast<int64_t>(age / 8));
   }
   std::optional<uint64_t> SizeBytes() override { return bytes_; }
   std::size_t ReadAt(uint64_t offset, void* buffer, std::size_t size) override {
@@ -145,25 +146,6 @@ class VirtualDisk : public SectorDevice {
 
  private:
   static constexpr int64_t kBaseSeconds = 1'104'537'600;  // 2005-01-01
-  static RecTime FromSeconds(int64_t s) {
-    // Civil date from days since 1970 (proleptic Gregorian).
-    int64_t z = s / 86400 + 719468;
-    const int64_t secs = s % 86400;
-    const int64_t era = z / 146097;
-    const auto doe = static_cast<unsigned>(z - era * 146097);
-    const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-    const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-    const unsigned mp = (5 * doy + 2) / 153;
-    const unsigned d = doy - (153 * mp + 2) / 5 + 1;
-    const unsigned m = mp < 10 ? mp + 3 : mp - 9;
-    const int64_t y = static_cast<int64_t>(yoe) + era * 400 + (m <= 2);
-    return RecTime{static_cast<uint8_t>(y - 2000),
-                   static_cast<uint8_t>(m),
-                   static_cast<uint8_t>(d),
-                   static_cast<uint8_t>(secs / 3600),
-                   static_cast<uint8_t>(secs / 60 % 60),
-                   static_cast<uint8_t>(secs % 60)};
-  }
   uint64_t bytes_, w_;
   bool wrapped_;
   uint64_t marker_ = 0, ap_ = 0;

@@ -3,37 +3,12 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "shared/stream/RecTimeCalendar.h"
+
 namespace rd {
 
-namespace {
-
-RecTime EventTime(const uint8_t* record, std::size_t offset) {
-  RecTime t;
-  t.year = record[offset + kEvYear];
-  t.month = record[offset + kEvMonth];
-  t.day = record[offset + kEvDay];
-  t.hour = record[offset + kEvHour];
-  t.minute = record[offset + kEvMinute];
-  t.second = record[offset + kEvSecond];
-  return t;
-}
-
-// Seconds without truncation to 32 bits (years 2106..2127 exceed it).
-int64_t Seconds64(const RecTime& time) {
-  int64_t y = 2000 + int64_t{time.year & 0x7F};
-  int64_t m = int64_t{time.month} - 2;
-  if (m <= 0) {
-    m += 12;
-    y -= 1;
-  }
-  const int64_t days = y / 4 - y / 100 + y / 400 + 367 * m / 12 + time.day + 365 * y - 719'499;
-  return ((days * 24 + time.hour) * 60 + time.minute) * 60 + time.second;
-}
-
-}  // namespace
-
 uint32_t TimeToSeconds(const RecTime& time) {
-  return static_cast<uint32_t>(Seconds64(time));
+  return static_cast<uint32_t>(RecTimeSeconds(time));
 }
 
 std::optional<RecTime> ParseSearchTime(const std::string& text) {
@@ -63,8 +38,8 @@ std::string FormatDiskTime(const RecTime& t) {
 std::optional<DiskEvent> ReadEventRecord(const uint8_t* record) {
   if (record[kEventStartOffset + kEvYear] == 0) return std::nullopt;
   DiskEvent e;
-  e.start = EventTime(record, kEventStartOffset);
-  e.end = EventTime(record, kEventEndOffset);
+  e.start = ReadEventTime(record, kEventStartOffset);
+  e.end = ReadEventTime(record, kEventEndOffset);
   e.timer = record[kEventTypeOffset] == kEventTypeTimer;
   e.line = FormatDiskTime(e.start);
   e.line += " - ";
@@ -168,7 +143,7 @@ std::optional<std::vector<std::string>> RecordingIndex::ListEvents() {
 bool RecordingIndex::FindTime(const RecTime& target, const RecordingSpan& span,
                               uint64_t* position) {
   probes_ = 0;
-  const int64_t goal = Seconds64(target);
+  const int64_t goal = RecTimeSeconds(target);
   auto search = [&](const SearchSegment& seg) -> std::optional<uint64_t> {
     if (seg.low > seg.high || seg.high >= packet_count()) return std::nullopt;
     uint64_t p = std::clamp(seg.start_probe, seg.low, seg.high);
@@ -178,7 +153,7 @@ bool RecordingIndex::FindTime(const RecTime& target, const RecordingSpan& span,
       const auto time = PacketTime(p);
       // A probe that cannot be read ends the segment: nothing stale is compared.
       if (!time) return std::nullopt;
-      const int64_t t = Seconds64(*time);
+      const int64_t t = RecTimeSeconds(*time);
       if (t - goal <= 1 && goal - t <= 1) return p;
       // Probes stay within the recorded packets of the segment, so no read
       // leaves the area and a target outside the recording is not found.

@@ -53,6 +53,27 @@ enum EventTimeByte : std::size_t {
   kEvMonth = 5,
 };
 
+// The time of an event record from its six bytes at `offset`
+// (kEventStartOffset or kEventEndOffset), and back.
+constexpr RecTime ReadEventTime(const uint8_t* record, std::size_t offset) {
+  RecTime t;
+  t.year = record[offset + kEvYear];
+  t.month = record[offset + kEvMonth];
+  t.day = record[offset + kEvDay];
+  t.hour = record[offset + kEvHour];
+  t.minute = record[offset + kEvMinute];
+  t.second = record[offset + kEvSecond];
+  return t;
+}
+constexpr void WriteEventTime(uint8_t* record, std::size_t offset, const RecTime& t) {
+  record[offset + kEvYear] = t.year;
+  record[offset + kEvMonth] = t.month;
+  record[offset + kEvDay] = t.day;
+  record[offset + kEvHour] = t.hour;
+  record[offset + kEvMinute] = t.minute;
+  record[offset + kEvSecond] = t.second;
+}
+
 // Network disks keep this many sectors (or up to 7 more) between the end of
 // the packet ring and the marker.
 inline constexpr uint64_t kNetworkReservedSectors = 2'000'039;

@@ -10,30 +10,6 @@
 
 namespace rd {
 
-namespace {
-
-void PutTime(uint8_t* record, std::size_t offset, const RecTime& t) {
-  record[offset + kEvMinute] = t.minute;
-  record[offset + kEvSecond] = t.second;
-  record[offset + kEvDay] = t.day;
-  record[offset + kEvHour] = t.hour;
-  record[offset + kEvYear] = t.year;
-  record[offset + kEvMonth] = t.month;
-}
-
-RecTime GetTime(const uint8_t* record, std::size_t offset) {
-  RecTime t;
-  t.minute = record[offset + kEvMinute];
-  t.second = record[offset + kEvSecond];
-  t.day = record[offset + kEvDay];
-  t.hour = record[offset + kEvHour];
-  t.year = record[offset + kEvYear];
-  t.month = record[offset + kEvMonth];
-  return t;
-}
-
-}  // namespace
-
 DvrDiskImage::~DvrDiskImage() {
   if (fd_ >= 0) ::close(fd_);
 }
@@ -168,8 +144,8 @@ bool DvrDiskImage::WriteEvent(std::size_t slot, const DiskEventRecord& event) {
   uint8_t record[kDiskEventRecordSize]{};
   if (!ReadAt(sector * kSectorSize + base, record, kDiskEventRecordSize)) return false;
   record[kEventTypeOffset] = event.timer ? kEventTypeTimer : kEventTypeAlarm;
-  PutTime(record, kEventStartOffset, event.start);
-  PutTime(record, kEventEndOffset, event.end);
+  WriteEventTime(record, kEventStartOffset, event.start);
+  WriteEventTime(record, kEventEndOffset, event.end);
   return WriteBytesInSector(sector, base, record, kDiskEventRecordSize);
 }
 
@@ -181,7 +157,8 @@ std::optional<DiskEventRecord> DvrDiskImage::ReadEvent(std::size_t slot) {
   if (!ReadAt(sector * kSectorSize + base, record, kDiskEventRecordSize)) return std::nullopt;
   if (record[kEventStartOffset + kEvYear] == 0) return std::nullopt;
   return DiskEventRecord{record[kEventTypeOffset] == kEventTypeTimer,
-                         GetTime(record, kEventStartOffset), GetTime(record, kEventEndOffset)};
+                         ReadEventTime(record, kEventStartOffset),
+                         ReadEventTime(record, kEventEndOffset)};
 }
 
 std::optional<std::size_t> DvrDiskImage::AppendEvent(const DiskEventRecord& event) {

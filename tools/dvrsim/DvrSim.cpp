@@ -16,6 +16,7 @@
 #include <ctime>
 #include <random>
 
+#include "shared/stream/RecTimeCalendar.h"
 #include "tools/dvrsim/AlawTone.h"
 
 namespace rd::sim {
@@ -76,46 +77,9 @@ short PollNow(int fd, short events) {
 // what it sent before it).
 constexpr short kHangUp = POLLRDHUP | POLLHUP | POLLERR;
 
-RecTime RecTimeFromSeconds(int64_t s) {
-  time_t t = static_cast<time_t>(s);
-  std::tm tm{};
-  ::gmtime_r(&t, &tm);
-  RecTime r;
-  r.year = static_cast<uint8_t>(std::clamp(tm.tm_year + 1900 - 2000, 0, 99));
-  r.month = static_cast<uint8_t>(tm.tm_mon + 1);
-  r.day = static_cast<uint8_t>(tm.tm_mday);
-  r.hour = static_cast<uint8_t>(tm.tm_hour);
-  r.minute = static_cast<uint8_t>(tm.tm_min);
-  r.second = static_cast<uint8_t>(tm.tm_sec);
-  return r;
-}
-
+// Seconds since 1970 of a time the recorder can hold, else nothing.
 std::optional<int64_t> SecondsFromDvrTime(const DvrTime& t) {
-  static constexpr int kDays[] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-  if (t.year > 99 || t.month < 1 || t.month > 12 || t.day < 1 || t.day > kDays[t.month - 1] ||
-      t.hour > 23 || t.minute > 59 || t.second > 59)
-    return std::nullopt;
-  int y = 2000 + t.year;
-  if (t.month == 2 && t.day == 29 && !((y % 4 == 0 && y % 100 != 0) || y % 400 == 0))
-    return std::nullopt;
-  std::tm tm{};
-  tm.tm_year = y - 1900;
-  tm.tm_mon = t.month - 1;
-  tm.tm_mday = t.day;
-  tm.tm_hour = t.hour;
-  tm.tm_min = t.minute;
-  tm.tm_sec = t.second;
-  return static_cast<int64_t>(::timegm(&tm));
-}
-
-// The local wall-clock time as calendar seconds (no zone), with fraction.
-double LocalNaiveNow() {
-  auto now = std::chrono::system_clock::now();
-  double secs = std::chrono::duration<double>(now.time_since_epoch()).count();
-  time_t t = static_cast<time_t>(secs);
-  std::tm tm{};
-  ::localtime_r(&t, &tm);
-  return static_cast<double>(::timegm(&tm)) + (secs - static_cast<double>(t));
+  return CheckedRecTimeSeconds(t.ToRecTime());
 }
 
 int QualityToQ(uint8_t quality) {
@@ -269,7 +233,7 @@ uint64_t DvrSim::packets_recorded() {
 // ==================================================================== state
 
 int64_t DvrSim::NowSeconds() const {
-  return static_cast<int64_t>(std::floor(LocalNaiveNow())) + clock_offset_;
+  return static_cast<int64_t>(std::floor(LocalCalendarSeconds())) + clock_offset_;
 }
 
 RecTime DvrSim::NowRecTime() const {
@@ -513,79 +477,98 @@ void DvrSim::HandleMessage(const rdcp::Frame& f) {
   }
 }
 
-void DvrSim::HandleRequest(const rdcp::Frame& f) {
+// ------------------------------------------------------------ request table
+
+// How a request is answered: what it needs before its handler runs and the
+// handler itself. Checks run in this order: session open, payload length,
+// value, VIEW mode.
+struct DvrSim::RequestRoute {
+  uint8_t type;
+  bool needs_session;                               // NAK 3 before the session is open
+  std::size_t min_payload;                          // shorter payloads get NAK 4
+  bool (DvrSim::*valid)(const rdcp::Frame&) const;  // false: NAK 4 (nullptr: any value)
+  bool view_only;                                   // NAK 5 outside VIEW mode
+  int settings_offset;                              // settings byte the request sets (-1 none)
+  void (DvrSim::*handle)(const rdcp::Frame&);
+};
+
+const DvrSim::RequestRoute* DvrSim::FindRoute(uint8_t type) {
   using namespace rdcp;
-  const uint8_t* p = f.payload;
-  const std::size_t n = f.length;
-  auto short_payload = [&](std::size_t need) {
-    if (n >= need) return false;
-    log_.BadText("short " + std::to_string(f.type) + " " + std::to_string(n));
-    Nak(nak::kBadRequest);
-    return true;
+  using D = DvrSim;
+  namespace so = settings_offset;
+  static constexpr RequestRoute kRoutes[] = {
+      {kOpenSession, false, 0, nullptr, false, -1, &D::OnOpenSession},
+      {kCloseSession, false, 0, nullptr, false, -1, &D::OnCloseSession},
+      {kChallengeAnswer, false, 0, nullptr, false, -1, &D::OnChallengeAnswer},
+      {kKeepAlive, false, 0, nullptr, false, -1, &D::OnKeepAlive},
+      {kGetSettings, true, 0, nullptr, false, -1, &D::OnGetSettings},
+      {kGetSchedule, true, 0, nullptr, false, -1, &D::OnGetSchedule},
+      {kSetSchedule, true, 6, nullptr, true, -1, &D::OnSetSchedule},
+      {kGetTime, true, 0, nullptr, false, -1, &D::OnGetTime},
+      {kSetTime, true, 6, &D::ValidTime, true, -1, &D::OnSetTime},
+      {kSetRecordMode, true, 1, nullptr, true, so::kRecordMode, &D::OnSetSetting},
+      {kSetInputChannels, true, 1, &D::ValidMask, true, so::kInputMask, &D::OnSetSetting},
+      {kSetRecordChannels, true, 1, &D::ValidMask, true, so::kRecordMask, &D::OnSetSetting},
+      {kSetVideoQuality, true, 1, &D::ValidQuality, true, so::kVideoQuality, &D::OnSetSetting},
+      {kSetRecordFrameRate, true, 1, &D::ValidFrameRate, true, so::kRecordFrameRate,
+       &D::OnSetSetting},
+      {kSetAlarmOnDuration, true, 1, &D::ValidAlarmOnValue, true, so::kAlarmOnDuration,
+       &D::OnSetSetting},
+      {kSetAlarmRecordDuration, true, 1, &D::ValidAlarmRecordValue, true, so::kAlarmRecordDuration,
+       &D::OnSetSetting},
+      {kStartRecording, true, 0, nullptr, false, -1, &D::OnStartRecording},
+      {kStopRecording, true, 0, nullptr, false, -1, &D::OnStopRecording},
+      {kGetEventList, true, 0, nullptr, false, -1, &D::OnGetEventList},
+      {kPlay, true, 0, nullptr, false, -1, &D::OnPlay},
+      {kStopPlay, true, 0, nullptr, false, -1, &D::OnStopPlay},
+      {kPause, true, 0, nullptr, false, -1, &D::OnPause},
+      {kFastForward, true, 0, nullptr, false, -1, &D::OnFastForward},
+      {kRewind, true, 0, nullptr, false, -1, &D::OnRewind},
+      {kSetStreamFilter, true, 2, nullptr, false, -1, &D::OnSetStreamFilter},
+      {kGetStatus, true, 0, nullptr, false, -1, &D::OnGetStatus},
+      {kSetAudioFlags, true, 1, &D::ValidAudioFlags, false, -1, &D::OnSetAudioFlags},
   };
+  for (const auto& r : kRoutes)
+    if (r.type == type) return &r;
+  return nullptr;
+}
 
-  switch (f.type) {
-    case kOpenSession: {
-      if (opt_.Find(ScenarioKind::kWrongPassword)) return Nak(kNakInvalidPassword);
-      if (opt_.Find(ScenarioKind::kNetworkOff)) return Nak(kNakNetworkDisabled);
-      if (auto* s = opt_.Find(ScenarioKind::kRefuse)) return Nak(static_cast<uint8_t>(s->arg));
-      if (short_payload(6)) return;
-      if (!std::equal(opt_.password.begin(), opt_.password.end(), p)) {
-        log_.Note("wrong password");
-        return Nak(kNakInvalidPassword);
-      }
-      static thread_local std::mt19937 rng{std::random_device{}()};
-      conn_.challenge = static_cast<uint8_t>(rng());
-      conn_.state = SessionState::kChallenge;
-      session_live_ = true;
-      Reply(kSessionAccepted, 0, &conn_.challenge, 1);
-      return;
-    }
-    case kCloseSession:
-      EndSession("closed by the client");
-      return;
-    case kChallengeAnswer:
-      if (conn_.state != SessionState::kChallenge) {
-        log_.BadText("challenge answer without a challenge");
-        return;
-      }
-      if (f.param != static_cast<uint8_t>(conn_.challenge ^ kChallengeXor)) {
-        log_.Note("wrong challenge answer");
-        Reply(kSessionEndedReply);
-        EndSession("wrong challenge answer");
-        conn_.close_done = true;
-        return;
-      }
-      conn_.state = SessionState::kOpen;
-      conn_.opened = Clock::now();
-      log_.Note("session open");
-      return;
-    case kKeepAlive: {
-      if (auto* s = opt_.Find(ScenarioKind::kSilentKeepAlive);
-          s && conn_.state == SessionState::kOpen &&
-          Clock::now() - conn_.opened >= std::chrono::seconds(s->arg)) {
-        log_.Note("keep-alive left unanswered (scenario)");
-        return;
-      }
-      uint8_t seq = n > 0 ? p[0] : 0;
-      Reply(kKeepAliveReply, 0, &seq, 1);
-      return;
-    }
-    default:
-      break;
-  }
+bool DvrSim::ShortPayload(const rdcp::Frame& f, std::size_t need) {
+  if (f.length >= need) return false;
+  log_.BadText("short " + std::to_string(f.type) + " " + std::to_string(f.length));
+  Nak(nak::kBadRequest);
+  return true;
+}
 
-  if (ReplyTypeFor(f.type) == 0) {
+void DvrSim::HandleRequest(const rdcp::Frame& f) {
+  const RequestRoute* route = FindRoute(f.type);
+  if (!route && rdcp::ReplyTypeFor(f.type) == 0) {
     log_.BadText("unknown " + std::to_string(f.type));
     if (f.type < 64) Nak(nak::kRefused);
     return;
   }
-  if (conn_.state != SessionState::kOpen) return Nak(nak::kNotOpen);
-  if (auto* s = opt_.Find(ScenarioKind::kRefuseRequest); s && (s->arg == 0 || s->arg == f.type)) {
-    log_.Note("request " + std::to_string(f.type) + " refused (scenario)");
+  if (!route || route->needs_session) {
+    if (conn_.state != SessionState::kOpen) return Nak(nak::kNotOpen);
+    if (RequestScenario(f)) return;
+  }
+  if (!route) {
+    log_.BadText("unknown " + std::to_string(f.type));
     return Nak(nak::kRefused);
   }
+  if (ShortPayload(f, route->min_payload)) return;
+  if (route->valid && !(this->*route->valid)(f)) return Nak(nak::kBadRequest);
+  if (route->view_only && status_.mode != dvr_mode::kView) return Nak(nak::kNotInView);
+  (this->*route->handle)(f);
+}
 
+// The fault scenarios that concern any request of an open session. True when
+// the request has been dealt with here.
+bool DvrSim::RequestScenario(const rdcp::Frame& f) {
+  if (auto* s = opt_.Find(ScenarioKind::kRefuseRequest); s && (s->arg == 0 || s->arg == f.type)) {
+    log_.Note("request " + std::to_string(f.type) + " refused (scenario)");
+    Nak(nak::kRefused);
+    return true;
+  }
   const bool first_after_open = !conn_.any_request_after_open;
   conn_.any_request_after_open = true;
   if (conn_.drop_type >= 0 &&
@@ -603,14 +586,14 @@ void DvrSim::HandleRequest(const rdcp::Frame& f) {
     HandleRequest(copy);
     conn_.fd = saved;
     join_next_ = saved_join;
-    return;
+    return true;
   }
   if (auto* s = opt_.Find(ScenarioKind::kGarbage); s && !conn_.garbage_done) {
     conn_.garbage_done = true;
     std::vector<uint8_t> junk(static_cast<std::size_t>(s->arg));
     for (std::size_t i = 0; i < junk.size(); ++i) {
       junk[i] = static_cast<uint8_t>(i * 37 + 11);
-      if (junk[i] == kStartByte) junk[i] = 0xF4;
+      if (junk[i] == rdcp::kStartByte) junk[i] = 0xF4;
     }
     log_.Note("garbage " + std::to_string(junk.size()) + " bytes (scenario)");
     bool was_joined = join_next_;
@@ -624,206 +607,239 @@ void DvrSim::HandleRequest(const rdcp::Frame& f) {
     joined_.swap(keep);
     join_next_ = was_joined;
     SendRaw(all.data(), all.size());
+    return true;
+  }
+  return false;
+}
+
+// ------------------------------------------------------------ value checks
+
+bool DvrSim::ValidTime(const rdcp::Frame& f) const {
+  return SecondsFromDvrTime(UnpackTime(f.payload, 6)).has_value();
+}
+bool DvrSim::ValidMask(const rdcp::Frame& f) const {
+  return f.payload[0] <= 0x0F;
+}
+bool DvrSim::ValidQuality(const rdcp::Frame& f) const {
+  return f.payload[0] <= 2;
+}
+bool DvrSim::ValidFrameRate(const rdcp::Frame& f) const {
+  return f.payload[0] < BaseFrameRates(opt_.pal).size();
+}
+bool DvrSim::ValidAlarmOnValue(const rdcp::Frame& f) const {
+  return ValidAlarmOn(f.payload[0]);
+}
+bool DvrSim::ValidAlarmRecordValue(const rdcp::Frame& f) const {
+  return ValidAlarmRecord(f.payload[0]);
+}
+bool DvrSim::ValidAudioFlags(const rdcp::Frame& f) const {
+  return f.payload[0] <= 3;
+}
+
+// ------------------------------------------------------------ session
+
+void DvrSim::OnOpenSession(const rdcp::Frame& f) {
+  if (opt_.Find(ScenarioKind::kWrongPassword)) return Nak(rdcp::kNakInvalidPassword);
+  if (opt_.Find(ScenarioKind::kNetworkOff)) return Nak(rdcp::kNakNetworkDisabled);
+  if (auto* s = opt_.Find(ScenarioKind::kRefuse)) return Nak(static_cast<uint8_t>(s->arg));
+  if (ShortPayload(f, 6)) return;
+  if (!std::equal(opt_.password.begin(), opt_.password.end(), f.payload)) {
+    log_.Note("wrong password");
+    return Nak(rdcp::kNakInvalidPassword);
+  }
+  static thread_local std::mt19937 rng{std::random_device{}()};
+  conn_.challenge = static_cast<uint8_t>(rng());
+  conn_.state = SessionState::kChallenge;
+  session_live_ = true;
+  Reply(rdcp::kSessionAccepted, 0, &conn_.challenge, 1);
+}
+
+void DvrSim::OnCloseSession(const rdcp::Frame&) {
+  EndSession("closed by the client");
+}
+
+void DvrSim::OnChallengeAnswer(const rdcp::Frame& f) {
+  if (conn_.state != SessionState::kChallenge) {
+    log_.BadText("challenge answer without a challenge");
     return;
   }
-
-  const bool view = status_.mode == dvr_mode::kView;
-  switch (f.type) {
-    case kGetSettings: {
-      UpdateDiskFields();
-      uint8_t s[kDvrSettingsSize];
-      PackSettings(settings_, s);
-      Reply(kSettingsReply, 0, s, sizeof s);
-      return;
-    }
-    case kGetSchedule:
-      Reply(kScheduleReply, 0, schedule_.bytes.data(), schedule_.bytes.size());
-      return;
-    case kSetSchedule:
-      if (short_payload(6)) return;
-      if (!view) return Nak(nak::kNotInView);
-      std::copy(p, p + 6, schedule_.bytes.begin());
-      Reply(kScheduleChanged);
-      return;
-    case kGetTime: {
-      uint8_t t[kDvrTimeSize];
-      PackTime(DvrTime::FromRecTime(NowRecTime()), t);
-      Reply(kTimeReply, 0, t, sizeof t);
-      return;
-    }
-    case kSetTime: {
-      if (short_payload(6)) return;
-      auto secs = SecondsFromDvrTime(UnpackTime(p, 6));
-      if (!secs) return Nak(nak::kBadRequest);
-      if (!view) return Nak(nak::kNotInView);
-      clock_offset_ = *secs - static_cast<int64_t>(std::floor(LocalNaiveNow()));
-      Reply(kTimeChanged);
-      return;
-    }
-    case kSetRecordMode:
-    case kSetInputChannels:
-    case kSetRecordChannels:
-    case kSetVideoQuality:
-    case kSetRecordFrameRate:
-    case kSetAlarmOnDuration:
-    case kSetAlarmRecordDuration: {
-      if (short_payload(1)) return;
-      const uint8_t v = p[0];
-      bool ok = true;
-      int offset = 0;
-      switch (f.type) {
-        case kSetRecordMode:
-          offset = settings_offset::kRecordMode;
-          break;
-        case kSetInputChannels:
-          offset = settings_offset::kInputMask;
-          ok = v <= 0x0F;
-          break;
-        case kSetRecordChannels:
-          offset = settings_offset::kRecordMask;
-          ok = v <= 0x0F;
-          break;
-        case kSetVideoQuality:
-          offset = settings_offset::kVideoQuality;
-          ok = v <= 2;
-          break;
-        case kSetRecordFrameRate:
-          offset = settings_offset::kRecordFrameRate;
-          ok = v < BaseFrameRates(opt_.pal).size();
-          break;
-        case kSetAlarmOnDuration:
-          offset = settings_offset::kAlarmOnDuration;
-          ok = ValidAlarmOn(v);
-          break;
-        default:
-          offset = settings_offset::kAlarmRecordDuration;
-          ok = ValidAlarmRecord(v);
-          break;
-      }
-      if (!ok) return Nak(nak::kBadRequest);
-      if (!view) return Nak(nak::kNotInView);
-      SetSettingsByte(settings_, offset, v);
-      Reply(static_cast<uint8_t>(f.type + 48));  // 25..31 -> 73..79
-      return;
-    }
-    case kStartRecording:
-      if (Playing()) return Nak(nak::kWrongMode);
-      if (!armed_) {
-        armed_ = true;
-        SetMode(alarm_until_ ? dvr_mode::kAlarmRecording : ScheduledMode(), 0, false);
-      }
-      Reply(kRecordingStarted);
-      StatusChanged();
-      return;
-    case kStopRecording: {
-      const bool was = armed_;
-      armed_ = false;
-      alarm_until_.reset();
-      if (was) SetMode(dvr_mode::kView, 0, false);
-      Reply(kRecordingStopped);
-      if (was) StatusChanged();
-      return;
-    }
-    case kGetEventList:
-      SendEventList();
-      return;
-    case kPlay: {
-      if (Recording()) return Nak(nak::kWrongMode);
-      if (n == 0) {
-        if (Playing()) {
-          SetMode(dvr_mode::kPlay, 0, false);  // resume from pause, FF or backward play
-        } else {
-          uint64_t count = 0;
-          {
-            std::lock_guard dlock(disk_mu_);
-            count = disk_.recorded_packets();
-          }
-          if (count == 0) return Nak(nak::kNoRecording);
-          StartPlayback(have_play_position_ && play_position_ < count ? play_position_ : 0);
-        }
-      } else if (n == 7 || n == 5) {
-        if (p[0] != 0) return Nak(nak::kNoSuchDisk);
-        std::optional<uint64_t> at;
-        {
-          std::lock_guard dlock(disk_mu_);
-          if (disk_.recorded_packets() == 0) return Nak(nak::kNoRecording);
-          if (n == 7) {
-            DvrTime t = UnpackTime(p + 1, 6);
-            if (!SecondsFromDvrTime(t)) return Nak(nak::kBadRequest);
-            at = disk_.FindTime(t.ToRecTime());
-          } else {
-            uint8_t disk = 0;
-            uint32_t id = 0;
-            UnpackPlayEvent(p, n, &disk, &id);
-            if (id == 0) {
-              at = 0;
-            } else if (id <= kDiskEventSlots) {
-              if (auto e = disk_.Event(id - 1)) at = disk_.FindTime(e->start);
-            }
-            if (!at) return Nak(nak::kNoSuchEvent);
-          }
-        }
-        if (!at) return Nak(nak::kNoRecording);
-        StartPlayback(*at);
-      } else {
-        log_.BadText("short " + std::to_string(f.type) + " " + std::to_string(n));
-        return Nak(nak::kBadRequest);
-      }
-      Reply(kPlayAccepted);
-      StatusChanged();
-      return;
-    }
-    case kStopPlay: {
-      const bool was = Playing();
-      if (was) SetMode(dvr_mode::kView, 0, false);
-      Reply(kPlayStopped);
-      if (was) StatusChanged();
-      return;
-    }
-    case kPause:
-      if (!Playing()) return Nak(nak::kWrongMode);
-      SetMode(dvr_mode::kPause, 0, false);
-      Reply(kPaused);
-      StatusChanged();
-      return;
-    case kFastForward: {
-      if (!Playing()) return Nak(nak::kWrongMode);
-      const uint8_t speed = status_.mode == dvr_mode::kFastForward
-                                ? static_cast<uint8_t>(status_.play_speed % 5 + 1)
-                                : 1;
-      SetMode(dvr_mode::kFastForward, speed, false);
-      Reply(kFastForwardAccepted);  // the client asks for the status itself
-      return;
-    }
-    case kRewind:
-      if (!Playing()) return Nak(nak::kWrongMode);
-      SetMode(dvr_mode::kPlay, 6, false);
-      Reply(kRewindAccepted);
-      StatusChanged();
-      return;
-    case kSetStreamFilter:
-      if (short_payload(2)) return;
-      status_.frame_interval = p[0];
-      status_.stream_filter = p[1];
-      Reply(kStreamFilterChanged);
-      return;
-    case kGetStatus: {
-      uint8_t s[kDvrStatusSize];
-      PackStatus(status_, s);
-      Reply(kStatusReply, 0, s, sizeof s);
-      return;
-    }
-    case kSetAudioFlags:
-      if (short_payload(1)) return;
-      if (p[0] > 3) return Nak(nak::kBadRequest);
-      settings_.audio_flags = p[0];
-      Reply(kAudioFlagsChanged);
-      return;
-    default:
-      log_.BadText("unknown " + std::to_string(f.type));
-      Nak(nak::kRefused);
-      return;
+  if (f.param != static_cast<uint8_t>(conn_.challenge ^ rdcp::kChallengeXor)) {
+    log_.Note("wrong challenge answer");
+    Reply(rdcp::kSessionEndedReply);
+    EndSession("wrong challenge answer");
+    conn_.close_done = true;
+    return;
   }
+  conn_.state = SessionState::kOpen;
+  conn_.opened = Clock::now();
+  log_.Note("session open");
+}
+
+void DvrSim::OnKeepAlive(const rdcp::Frame& f) {
+  if (auto* s = opt_.Find(ScenarioKind::kSilentKeepAlive);
+      s && conn_.state == SessionState::kOpen &&
+      Clock::now() - conn_.opened >= std::chrono::seconds(s->arg)) {
+    log_.Note("keep-alive left unanswered (scenario)");
+    return;
+  }
+  uint8_t seq = f.length > 0 ? f.payload[0] : 0;
+  Reply(rdcp::kKeepAliveReply, 0, &seq, 1);
+}
+
+// ------------------------------------------------------------ settings, schedule, time
+
+void DvrSim::OnGetSettings(const rdcp::Frame&) {
+  UpdateDiskFields();
+  uint8_t s[kDvrSettingsSize];
+  PackSettings(settings_, s);
+  Reply(rdcp::kSettingsReply, 0, s, sizeof s);
+}
+
+void DvrSim::OnGetSchedule(const rdcp::Frame&) {
+  Reply(rdcp::kScheduleReply, 0, schedule_.bytes.data(), schedule_.bytes.size());
+}
+
+void DvrSim::OnSetSchedule(const rdcp::Frame& f) {
+  std::copy(f.payload, f.payload + 6, schedule_.bytes.begin());
+  Reply(rdcp::kScheduleChanged);
+}
+
+void DvrSim::OnGetTime(const rdcp::Frame&) {
+  uint8_t t[kDvrTimeSize];
+  PackTime(DvrTime::FromRecTime(NowRecTime()), t);
+  Reply(rdcp::kTimeReply, 0, t, sizeof t);
+}
+
+void DvrSim::OnSetTime(const rdcp::Frame& f) {
+  const auto secs = SecondsFromDvrTime(UnpackTime(f.payload, 6));
+  clock_offset_ = *secs - static_cast<int64_t>(std::floor(LocalCalendarSeconds()));
+  Reply(rdcp::kTimeChanged);
+}
+
+void DvrSim::OnSetSetting(const rdcp::Frame& f) {
+  SetSettingsByte(settings_, FindRoute(f.type)->settings_offset, f.payload[0]);
+  Reply(static_cast<uint8_t>(f.type + 48));  // 25..31 -> 73..79
+}
+
+void DvrSim::OnSetStreamFilter(const rdcp::Frame& f) {
+  status_.frame_interval = f.payload[0];
+  status_.stream_filter = f.payload[1];
+  Reply(rdcp::kStreamFilterChanged);
+}
+
+void DvrSim::OnGetStatus(const rdcp::Frame&) {
+  uint8_t s[kDvrStatusSize];
+  PackStatus(status_, s);
+  Reply(rdcp::kStatusReply, 0, s, sizeof s);
+}
+
+void DvrSim::OnSetAudioFlags(const rdcp::Frame& f) {
+  settings_.audio_flags = f.payload[0];
+  Reply(rdcp::kAudioFlagsChanged);
+}
+
+// ------------------------------------------------------------ recording
+
+void DvrSim::OnStartRecording(const rdcp::Frame&) {
+  if (Playing()) return Nak(nak::kWrongMode);
+  if (!armed_) {
+    armed_ = true;
+    SetMode(alarm_until_ ? dvr_mode::kAlarmRecording : ScheduledMode(), 0, false);
+  }
+  Reply(rdcp::kRecordingStarted);
+  StatusChanged();
+}
+
+void DvrSim::OnStopRecording(const rdcp::Frame&) {
+  const bool was = armed_;
+  armed_ = false;
+  alarm_until_.reset();
+  if (was) SetMode(dvr_mode::kView, 0, false);
+  Reply(rdcp::kRecordingStopped);
+  if (was) StatusChanged();
+}
+
+void DvrSim::OnGetEventList(const rdcp::Frame&) {
+  SendEventList();
+}
+
+// ------------------------------------------------------------ playback
+
+void DvrSim::OnPlay(const rdcp::Frame& f) {
+  if (Recording()) return Nak(nak::kWrongMode);
+  const uint8_t* p = f.payload;
+  const std::size_t n = f.length;
+  if (n == 0) {
+    if (Playing()) {
+      SetMode(dvr_mode::kPlay, 0, false);  // resume from pause, FF or backward play
+    } else {
+      uint64_t count = 0;
+      {
+        std::lock_guard dlock(disk_mu_);
+        count = disk_.recorded_packets();
+      }
+      if (count == 0) return Nak(nak::kNoRecording);
+      StartPlayback(have_play_position_ && play_position_ < count ? play_position_ : 0);
+    }
+  } else if (n == 7 || n == 5) {
+    if (p[0] != 0) return Nak(nak::kNoSuchDisk);
+    std::optional<uint64_t> at;
+    {
+      std::lock_guard dlock(disk_mu_);
+      if (disk_.recorded_packets() == 0) return Nak(nak::kNoRecording);
+      if (n == 7) {
+        DvrTime t = UnpackTime(p + 1, 6);
+        if (!SecondsFromDvrTime(t)) return Nak(nak::kBadRequest);
+        at = disk_.FindTime(t.ToRecTime());
+      } else {
+        uint8_t disk = 0;
+        uint32_t id = 0;
+        rdcp::UnpackPlayEvent(p, n, &disk, &id);
+        if (id == 0) {
+          at = 0;
+        } else if (id <= kDiskEventSlots) {
+          if (auto e = disk_.Event(id - 1)) at = disk_.FindTime(e->start);
+        }
+        if (!at) return Nak(nak::kNoSuchEvent);
+      }
+    }
+    if (!at) return Nak(nak::kNoRecording);
+    StartPlayback(*at);
+  } else {
+    log_.BadText("short " + std::to_string(f.type) + " " + std::to_string(n));
+    return Nak(nak::kBadRequest);
+  }
+  Reply(rdcp::kPlayAccepted);
+  StatusChanged();
+}
+
+void DvrSim::OnStopPlay(const rdcp::Frame&) {
+  const bool was = Playing();
+  if (was) SetMode(dvr_mode::kView, 0, false);
+  Reply(rdcp::kPlayStopped);
+  if (was) StatusChanged();
+}
+
+void DvrSim::OnPause(const rdcp::Frame&) {
+  if (!Playing()) return Nak(nak::kWrongMode);
+  SetMode(dvr_mode::kPause, 0, false);
+  Reply(rdcp::kPaused);
+  StatusChanged();
+}
+
+void DvrSim::OnFastForward(const rdcp::Frame&) {
+  if (!Playing()) return Nak(nak::kWrongMode);
+  const uint8_t speed =
+      status_.mode == dvr_mode::kFastForward ? static_cast<uint8_t>(status_.play_speed % 5 + 1) : 1;
+  SetMode(dvr_mode::kFastForward, speed, false);
+  Reply(rdcp::kFastForwardAccepted);  // the client asks for the status itself
+}
+
+void DvrSim::OnRewind(const rdcp::Frame&) {
+  if (!Playing()) return Nak(nak::kWrongMode);
+  SetMode(dvr_mode::kPlay, 6, false);
+  Reply(rdcp::kRewindAccepted);
+  StatusChanged();
 }
 
 void DvrSim::SendEventList() {
@@ -1024,280 +1040,300 @@ void DvrSim::SendAudio(const RecTime& time, const uint8_t* samples) {
   audio_sent_.fetch_add(1, std::memory_order_relaxed);
 }
 
+bool DvrSim::ChannelAllowed(int code, uint8_t filter) {
+  if (code == kQuadCode) return true;
+  if (code < 0 || code > 3) return false;
+  return (filter & stream_filter::kPerChannel) == 0 || (filter & (1 << code)) == 0;
+}
+
 void DvrSim::MediaLoop() {
-  auto next_live = Clock::now();
-  auto next_audio = Clock::now();
+  next_live_ = Clock::now();
+  next_audio_ = Clock::now();
   play_due_ = Clock::now();
-  bool was_playing = false;
-  std::array<bool, 5> disk_synced{};
-  std::array<bool, 5> play_synced{};
-  bool reverse = false;
-  uint64_t rev_end = 0;
-  std::vector<PlaybackCursor::Item> rev_frames;
-  PlaybackCursor::Item item;
+  was_playing_ = false;
+  disk_synced_.fill(false);
+  play_synced_.fill(false);
+  reverse_ = false;
+  rev_end_ = 0;
+  rev_frames_.clear();
 
   while (running_) {
-    auto now = Clock::now();
-    auto due = std::min(next_live, next_audio);
-    int timeout = static_cast<int>(std::clamp<int64_t>(
-        std::chrono::duration_cast<std::chrono::milliseconds>(due - now).count(), 0, 20));
-    pollfd fds[3] = {{stream_listen_, POLLIN, 0}, {wake_fd_, POLLIN, 0}, {-1, 0, 0}};
-    int n = 2;
-    if (stream_fd_ >= 0) {
-      fds[2] = {stream_fd_,
-                static_cast<short>(POLLIN | (stream_out_pos_ < stream_out_.size() ? POLLOUT : 0)),
-                0};
-      n = 3;
-    }
-    ::poll(fds, static_cast<nfds_t>(n), timeout);
+    PollStream();
     if (!running_) break;
-    if (fds[1].revents & POLLIN) {
-      uint64_t v;
-      [[maybe_unused]] auto r = ::read(wake_fd_, &v, sizeof v);
-    }
-    if (fds[0].revents & POLLIN) AcceptStream();
-    if (n == 3 && stream_fd_ >= 0 && fds[2].fd == stream_fd_ &&
-        (fds[2].revents & (POLLIN | POLLHUP | POLLERR))) {
-      uint8_t junk[512];
-      ssize_t r = ::recv(stream_fd_, junk, sizeof junk, 0);
-      if (r == 0 || (r < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR))
-        CloseStream(r == 0 ? "peer closed" : "read error");
-      else if (r > 0)
-        log_.BadText("stream " + std::to_string(r) + " bytes from the client ignored");
-    }
-
-    // Snapshot of the shared state.
-    DvrSettings settings;
-    DvrStatus status;
-    bool live = false, recording = false, seek = false;
-    uint64_t seek_to = 0;
-    RecTime rec_now;
-    double fps;
-    {
-      std::lock_guard lock(mu_);
-      settings = settings_;
-      status = status_;
-      live = session_live_;
-      recording = status_.mode == 4 || status_.mode == 6 || status_.mode == 7;
-      if (play_seek_pending_) {
-        seek = true;
-        seek_to = play_seek_;
-        play_seek_pending_ = false;
-      }
-      rec_now = NowRecTime();
-      fps = CaptureFps();
-    }
-    now = Clock::now();
-
-    if (stream_fd_ >= 0) {
-      if (stream_was_live_ && !live) {
-        CloseStream("session ended");
-      } else if (!stream_was_live_ && live) {
-        stream_was_live_ = true;
-        stream_started_ = now;
-        stream_close_done_ = false;
-        chunker_->Reset();
-        stream_synced_.fill(false);
-        stream_skip_.fill(0);
-        play_synced.fill(false);
-        if (auto* s = opt_.Find(ScenarioKind::kMidChunk))
-          skip_bytes_ = static_cast<std::size_t>(s->arg);
-      }
-      if (auto* s = opt_.Find(ScenarioKind::kCloseStream);
-          s && stream_fd_ >= 0 && stream_was_live_ && !stream_close_done_ &&
-          now - stream_started_ >= std::chrono::seconds(s->arg)) {
-        stream_close_done_ = true;
-        CloseStream("closed (scenario)");
-      }
-    }
-    const bool streaming = stream_fd_ >= 0 && stream_was_live_ && live;
-    const bool playing = status.mode >= 1 && status.mode <= 3;
-    if (playing != was_playing) {
+    const MediaState st = TakeMediaState();
+    const auto now = Clock::now();
+    FollowSession(st.live, now);
+    const bool streaming = stream_fd_ >= 0 && stream_was_live_ && st.live;
+    const bool playing = st.status.mode >= 1 && st.status.mode <= 3;
+    if (playing != was_playing_) {
       stream_synced_.fill(false);
-      play_synced.fill(false);
-      was_playing = playing;
-      reverse = false;
-      rev_frames.clear();
+      play_synced_.fill(false);
+      was_playing_ = playing;
+      reverse_ = false;
+      rev_frames_.clear();
     }
-    const uint8_t interval = status.frame_interval;
-    const uint8_t filter = status.stream_filter;
-    auto channel_allowed = [&](int code) {
-      if (code == kQuadCode) return true;
-      if (code < 0 || code > 3) return false;
-      return (filter & stream_filter::kPerChannel) == 0 || (filter & (1 << code)) == 0;
-    };
-
-    if (playing) {
-      if (seek) {
-        std::lock_guard dlock(disk_mu_);
-        cursor_->Seek(seek_to);
-        play_synced.fill(false);
-        rev_frames.clear();
-        reverse = false;
-        play_due_ = now;
-      }
-      const bool want_reverse = status.mode == dvr_mode::kPlay && status.play_speed != 0;
-      if (want_reverse != reverse) {
-        std::lock_guard lock(mu_);
-        reverse = want_reverse;
-        rev_frames.clear();
-        play_synced.fill(false);
-        std::lock_guard dlock(disk_mu_);
-        if (reverse)
-          rev_end = play_position_;
-        else
-          cursor_->Seek(play_position_);
-      }
-      if (status.mode == dvr_mode::kPause) {
-        play_due_ = now;
-      }
-      const int mult = status.mode == dvr_mode::kFastForward
-                           ? (1 << std::clamp<int>(status.play_speed, 1, 5))
-                           : 1;
-      int guard = 0;
-      while (status.mode != dvr_mode::kPause && now >= play_due_ && guard++ < 256) {
-        bool got = false;
-        if (reverse) {
-          if (rev_frames.empty()) {
-            std::lock_guard dlock(disk_mu_);
-            if (rev_end == 0) break;
-            const uint64_t start = rev_end > kReverseWindow ? rev_end - kReverseWindow : 0;
-            cursor_->Seek(start);
-            PlaybackCursor::Item it;
-            while (cursor_->Next(&it) && it.packet < rev_end) {
-              if (!it.audio && it.bytes.size() > 4 &&
-                  FrameHeaderByte::Parse(it.bytes[4]).full_frame)
-                rev_frames.push_back(std::move(it));
-            }
-            rev_end = start;
-            if (rev_frames.empty()) continue;
-          }
-          item = std::move(rev_frames.back());
-          rev_frames.pop_back();
-          got = true;
-        } else {
-          std::lock_guard dlock(disk_mu_);
-          got = cursor_->Next(&item);
-        }
-        if (!got) {
-          if (!reverse || rev_end == 0) {
-            play_ended_ = true;
-            std::lock_guard lock(mu_);
-            play_position_ = 0;
-            have_play_position_ = false;
-          }
-          play_due_ = now + std::chrono::milliseconds(100);
-          break;
-        }
-        if (item.audio) {
-          if (mult == 1 && !reverse && streaming && settings.audio_available &&
-              (filter & stream_filter::kAudioExcluded) == 0 && StreamRoom(kPacketSize)) {
-            item.bytes.resize(kAudioPayloadSize);
-            SendAudio(item.info.time, item.bytes.data());
-          }
-          continue;
-        }
-        const auto hdr = FrameHeaderByte::Parse(item.bytes.size() > 4 ? item.bytes[4] : 0);
-        const int code = hdr.channel;
-        const double dur = (item.info.rate_code + 1) / 30.0;
-        play_due_ += std::chrono::duration_cast<Clock::duration>(
-            std::chrono::duration<double>(reverse ? 4.0 / 30.0 : dur / mult));
-        {
-          std::lock_guard lock(mu_);
-          play_position_ = item.packet;
-          have_play_position_ = true;
-        }
-        if (code > kQuadCode) continue;
-        const bool offered = streaming && channel_allowed(code);
-        const bool send_ok =
-            offered && StreamDue(code, interval) && (hdr.full_frame || play_synced[code]) &&
-            (mult <= 4 || hdr.full_frame) && StreamRoom(item.bytes.size() + 2 * kChunkSize);
-        if (offered) StreamOffered(code, send_ok, interval);
-        if (send_ok) {
-          SendFrame(code, item.bytes, item.info);
-          play_synced[code] = true;
-        } else {
-          play_synced[code] = false;
-        }
-      }
-      if (now - play_due_ > std::chrono::seconds(1)) play_due_ = now;
-    } else if (now >= next_live) {
-      // ---- live capture: one frame of the multiplexed stream
-      next_live +=
-          std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(1.0 / fps));
-      if (now - next_live > std::chrono::seconds(1)) next_live = now;
-      const uint8_t input = settings.input_mask & 0x0F;
-      const uint8_t quad_set = static_cast<uint8_t>(kChannelSetQuad | input);
-      // The cameras take turns; the disk records as the record mode says, the
-      // stream carries what the filter asks for: the chosen cameras in turn
-      // (bit 7) or else the quad picture of all of them.
-      int camera = -1;
-      for (int k = 0; k < 4; ++k) {
-        const int c = (next_channel_ + k) % 4;
-        if (input & ChannelSetBit(c + 1)) {
-          camera = c;
-          next_channel_ = c + 1;
-          break;
-        }
-      }
-      const bool disk_quad = settings.record_mode != 0;
-      const int disk_code = disk_quad ? kQuadCode : camera;
-      const bool disk_wants =
-          recording && disk_code >= 0 &&
-          (disk_quad || (settings.record_mask & ChannelSetBit(camera + 1)) != 0);
-      const bool stream_quad = (filter & stream_filter::kPerChannel) == 0;
-      const int stream_code = stream_quad ? kQuadCode : camera;
-      const bool offered = streaming && stream_code >= 0 && channel_allowed(stream_code);
-      bool stream_wants = offered && StreamDue(stream_code, interval);
-      if (stream_wants && !StreamRoom(MjpegEncoder::MaxFrameSize(cameras_->standard()))) {
-        stream_wants = false;
-        frames_dropped_.fetch_add(1, std::memory_order_relaxed);
-      }
-      if (offered) StreamOffered(stream_code, stream_wants, interval);
-      // Encodes the next frame of `code` for the disk, the stream or both. A
-      // consumer that misses an encoded frame gets the next one full.
-      auto capture = [&](int code, uint8_t channel_set, bool to_disk, bool to_stream) {
-        if (!to_disk && !to_stream) return;
-        const uint64_t fno = channel_frames_[code]++;
-        const bool full = fno % kFullFrameEvery == 0 || (to_disk && !disk_synced[code]) ||
-                          (to_stream && !stream_synced_[code]);
-        FrameInfo info{rec_now, RateCodeFor(fps), channel_set};
-        auto frame =
-            cameras_->Encode(code, fno, rec_now, QualityToQ(settings.video_quality), full, input);
-        if (to_disk) {
-          std::lock_guard dlock(disk_mu_);
-          disk_.AddFrame(frame.data(), frame.size(), info);
-          frames_recorded_.fetch_add(1, std::memory_order_relaxed);
-        }
-        if (to_stream) SendFrame(code, frame, info);
-        disk_synced[code] = to_disk;
-        stream_synced_[code] = to_stream;
-      };
-      if (disk_code == stream_code) {
-        capture(disk_code, disk_quad ? quad_set : input, disk_wants, stream_wants);
-      } else {
-        if (disk_code >= 0) capture(disk_code, disk_quad ? quad_set : input, disk_wants, false);
-        if (stream_code >= 0)
-          capture(stream_code, stream_quad ? quad_set : input, false, stream_wants);
-      }
-    }
-
-    if (now >= next_audio) {
-      next_audio += std::chrono::milliseconds(500);
-      if (now - next_audio > std::chrono::seconds(1)) next_audio = now;
-      if (!playing && settings.audio_available) {
-        FillTone(audio_samples_, audio_block_.data(), kAudioPayloadSize);
-        audio_samples_ += kAudioPayloadSize;
-        if (recording && (settings.audio_flags & 1)) {
-          std::lock_guard dlock(disk_mu_);
-          disk_.AddAudio(rec_now, audio_block_.data());
-        }
-        if (streaming && (filter & stream_filter::kAudioExcluded) == 0 && StreamRoom(kPacketSize))
-          SendAudio(rec_now, audio_block_.data());
-      }
-    }
+    if (playing)
+      PlayTick(st, now, streaming);
+    else if (now >= next_live_)
+      LiveTick(st, now, streaming);
+    AudioTick(st, now, streaming, playing);
     FlushStream();
   }
+}
+
+void DvrSim::PollStream() {
+  const auto now = Clock::now();
+  const auto due = std::min(next_live_, next_audio_);
+  int timeout = static_cast<int>(std::clamp<int64_t>(
+      std::chrono::duration_cast<std::chrono::milliseconds>(due - now).count(), 0, 20));
+  pollfd fds[3] = {{stream_listen_, POLLIN, 0}, {wake_fd_, POLLIN, 0}, {-1, 0, 0}};
+  int n = 2;
+  if (stream_fd_ >= 0) {
+    fds[2] = {stream_fd_,
+              static_cast<short>(POLLIN | (stream_out_pos_ < stream_out_.size() ? POLLOUT : 0)), 0};
+    n = 3;
+  }
+  ::poll(fds, static_cast<nfds_t>(n), timeout);
+  if (!running_) return;
+  if (fds[1].revents & POLLIN) {
+    uint64_t v;
+    [[maybe_unused]] auto r = ::read(wake_fd_, &v, sizeof v);
+  }
+  if (fds[0].revents & POLLIN) AcceptStream();
+  if (n == 3 && stream_fd_ >= 0 && fds[2].fd == stream_fd_ &&
+      (fds[2].revents & (POLLIN | POLLHUP | POLLERR))) {
+    uint8_t junk[512];
+    ssize_t r = ::recv(stream_fd_, junk, sizeof junk, 0);
+    if (r == 0 || (r < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR))
+      CloseStream(r == 0 ? "peer closed" : "read error");
+    else if (r > 0)
+      log_.BadText("stream " + std::to_string(r) + " bytes from the client ignored");
+  }
+}
+
+DvrSim::MediaState DvrSim::TakeMediaState() {
+  MediaState st;
+  std::lock_guard lock(mu_);
+  st.settings = settings_;
+  st.status = status_;
+  st.live = session_live_;
+  st.recording = status_.mode == 4 || status_.mode == 6 || status_.mode == 7;
+  if (play_seek_pending_) {
+    st.seek = true;
+    st.seek_to = play_seek_;
+    play_seek_pending_ = false;
+  }
+  st.rec_now = NowRecTime();
+  st.fps = CaptureFps();
+  return st;
+}
+
+void DvrSim::FollowSession(bool live, Clock::time_point now) {
+  if (stream_fd_ < 0) return;
+  if (stream_was_live_ && !live) {
+    CloseStream("session ended");
+  } else if (!stream_was_live_ && live) {
+    stream_was_live_ = true;
+    stream_started_ = now;
+    stream_close_done_ = false;
+    chunker_->Reset();
+    stream_synced_.fill(false);
+    stream_skip_.fill(0);
+    play_synced_.fill(false);
+    if (auto* s = opt_.Find(ScenarioKind::kMidChunk))
+      skip_bytes_ = static_cast<std::size_t>(s->arg);
+  }
+  if (auto* s = opt_.Find(ScenarioKind::kCloseStream);
+      s && stream_fd_ >= 0 && stream_was_live_ && !stream_close_done_ &&
+      now - stream_started_ >= std::chrono::seconds(s->arg)) {
+    stream_close_done_ = true;
+    CloseStream("closed (scenario)");
+  }
+}
+
+void DvrSim::PlayTick(const MediaState& st, Clock::time_point now, bool streaming) {
+  const DvrStatus& status = st.status;
+  if (st.seek) {
+    std::lock_guard dlock(disk_mu_);
+    cursor_->Seek(st.seek_to);
+    play_synced_.fill(false);
+    rev_frames_.clear();
+    reverse_ = false;
+    play_due_ = now;
+  }
+  const bool want_reverse = status.mode == dvr_mode::kPlay && status.play_speed != 0;
+  if (want_reverse != reverse_) {
+    std::lock_guard lock(mu_);
+    reverse_ = want_reverse;
+    rev_frames_.clear();
+    play_synced_.fill(false);
+    std::lock_guard dlock(disk_mu_);
+    if (reverse_)
+      rev_end_ = play_position_;
+    else
+      cursor_->Seek(play_position_);
+  }
+  if (status.mode == dvr_mode::kPause) play_due_ = now;
+  const int mult =
+      status.mode == dvr_mode::kFastForward ? (1 << std::clamp<int>(status.play_speed, 1, 5)) : 1;
+  const uint8_t interval = status.frame_interval;
+  const uint8_t filter = status.stream_filter;
+  PlaybackCursor::Item& item = play_item_;  // its buffer is reused from turn to turn
+  int guard = 0;
+  while (status.mode != dvr_mode::kPause && now >= play_due_ && guard++ < 256) {
+    bool got = false;
+    if (reverse_) {
+      const ReverseStep step = NextReverseFrame(&item);
+      if (step == ReverseStep::kStart) break;
+      if (step == ReverseStep::kRetry) continue;
+      got = true;
+    } else {
+      std::lock_guard dlock(disk_mu_);
+      got = cursor_->Next(&item);
+    }
+    if (!got) {
+      if (!reverse_ || rev_end_ == 0) {
+        play_ended_ = true;
+        std::lock_guard lock(mu_);
+        play_position_ = 0;
+        have_play_position_ = false;
+      }
+      play_due_ = now + std::chrono::milliseconds(100);
+      break;
+    }
+    if (item.audio) {
+      if (mult == 1 && !reverse_ && streaming && st.settings.audio_available &&
+          (filter & stream_filter::kAudioExcluded) == 0 && StreamRoom(kPacketSize)) {
+        item.bytes.resize(kAudioPayloadSize);
+        SendAudio(item.info.time, item.bytes.data());
+      }
+      continue;
+    }
+    const auto hdr = FrameHeaderByte::Parse(item.bytes.size() > 4 ? item.bytes[4] : 0);
+    const int code = hdr.channel;
+    const double dur = (item.info.rate_code + 1) / 30.0;
+    play_due_ += std::chrono::duration_cast<Clock::duration>(
+        std::chrono::duration<double>(reverse_ ? 4.0 / 30.0 : dur / mult));
+    {
+      std::lock_guard lock(mu_);
+      play_position_ = item.packet;
+      have_play_position_ = true;
+    }
+    if (code > kQuadCode) continue;
+    const bool offered = streaming && ChannelAllowed(code, filter);
+    const bool send_ok = offered && StreamDue(code, interval) &&
+                         (hdr.full_frame || play_synced_[code]) && (mult <= 4 || hdr.full_frame) &&
+                         StreamRoom(item.bytes.size() + 2 * kChunkSize);
+    if (offered) StreamOffered(code, send_ok, interval);
+    if (send_ok) {
+      SendFrame(code, item.bytes, item.info);
+      play_synced_[code] = true;
+    } else {
+      play_synced_[code] = false;
+    }
+  }
+  if (now - play_due_ > std::chrono::seconds(1)) play_due_ = now;
+}
+
+// Backward play shows the full frames only, last first: the packets below
+// the window's end are read forwards a window at a time and their full frames
+// handed out in reverse.
+DvrSim::ReverseStep DvrSim::NextReverseFrame(PlaybackCursor::Item* item) {
+  if (rev_frames_.empty()) {
+    std::lock_guard dlock(disk_mu_);
+    if (rev_end_ == 0) return ReverseStep::kStart;
+    const uint64_t start = rev_end_ > kReverseWindow ? rev_end_ - kReverseWindow : 0;
+    cursor_->Seek(start);
+    PlaybackCursor::Item it;
+    while (cursor_->Next(&it) && it.packet < rev_end_) {
+      if (!it.audio && it.bytes.size() > 4 && FrameHeaderByte::Parse(it.bytes[4]).full_frame)
+        rev_frames_.push_back(std::move(it));
+    }
+    rev_end_ = start;
+    if (rev_frames_.empty()) return ReverseStep::kRetry;
+  }
+  *item = std::move(rev_frames_.back());
+  rev_frames_.pop_back();
+  return ReverseStep::kFrame;
+}
+
+// One frame of the multiplexed live stream.
+void DvrSim::LiveTick(const MediaState& st, Clock::time_point now, bool streaming) {
+  const DvrSettings& settings = st.settings;
+  const uint8_t interval = st.status.frame_interval;
+  const uint8_t filter = st.status.stream_filter;
+  next_live_ +=
+      std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(1.0 / st.fps));
+  if (now - next_live_ > std::chrono::seconds(1)) next_live_ = now;
+  const uint8_t input = settings.input_mask & 0x0F;
+  const uint8_t quad_set = static_cast<uint8_t>(kChannelSetQuad | input);
+  // The cameras take turns; the disk records as the record mode says, the
+  // stream carries what the filter asks for: the chosen cameras in turn
+  // (bit 7) or else the quad picture of all of them.
+  int camera = -1;
+  for (int k = 0; k < 4; ++k) {
+    const int c = (next_channel_ + k) % 4;
+    if (input & ChannelSetBit(c + 1)) {
+      camera = c;
+      next_channel_ = c + 1;
+      break;
+    }
+  }
+  const bool disk_quad = settings.record_mode != 0;
+  const int disk_code = disk_quad ? kQuadCode : camera;
+  const bool disk_wants = st.recording && disk_code >= 0 &&
+                          (disk_quad || (settings.record_mask & ChannelSetBit(camera + 1)) != 0);
+  const bool stream_quad = (filter & stream_filter::kPerChannel) == 0;
+  const int stream_code = stream_quad ? kQuadCode : camera;
+  const bool offered = streaming && stream_code >= 0 && ChannelAllowed(stream_code, filter);
+  bool stream_wants = offered && StreamDue(stream_code, interval);
+  if (stream_wants && !StreamRoom(MjpegEncoder::MaxFrameSize(cameras_->standard()))) {
+    stream_wants = false;
+    frames_dropped_.fetch_add(1, std::memory_order_relaxed);
+  }
+  if (offered) StreamOffered(stream_code, stream_wants, interval);
+  // Encodes the next frame of `code` for the disk, the stream or both. A
+  // consumer that misses an encoded frame gets the next one full.
+  auto capture = [&](int code, uint8_t channel_set, bool to_disk, bool to_stream) {
+    if (!to_disk && !to_stream) return;
+    const uint64_t fno = channel_frames_[code]++;
+    const bool full = fno % kFullFrameEvery == 0 || (to_disk && !disk_synced_[code]) ||
+                      (to_stream && !stream_synced_[code]);
+    FrameInfo info{st.rec_now, RateCodeFor(st.fps), channel_set};
+    auto frame =
+        cameras_->Encode(code, fno, st.rec_now, QualityToQ(settings.video_quality), full, input);
+    if (to_disk) {
+      std::lock_guard dlock(disk_mu_);
+      disk_.AddFrame(frame.data(), frame.size(), info);
+      frames_recorded_.fetch_add(1, std::memory_order_relaxed);
+    }
+    if (to_stream) SendFrame(code, frame, info);
+    disk_synced_[code] = to_disk;
+    stream_synced_[code] = to_stream;
+  };
+  if (disk_code == stream_code) {
+    capture(disk_code, disk_quad ? quad_set : input, disk_wants, stream_wants);
+  } else {
+    if (disk_code >= 0) capture(disk_code, disk_quad ? quad_set : input, disk_wants, false);
+    if (stream_code >= 0) capture(stream_code, stream_quad ? quad_set : input, false, stream_wants);
+  }
+}
+
+// Live audio: a block of the tone every half second, to the disk and the stream.
+void DvrSim::AudioTick(const MediaState& st, Clock::time_point now, bool streaming, bool playing) {
+  if (now < next_audio_) return;
+  next_audio_ += std::chrono::milliseconds(500);
+  if (now - next_audio_ > std::chrono::seconds(1)) next_audio_ = now;
+  if (playing || !st.settings.audio_available) return;
+  FillTone(audio_samples_, audio_block_.data(), kAudioPayloadSize);
+  audio_samples_ += kAudioPayloadSize;
+  if (st.recording && (st.settings.audio_flags & 1)) {
+    std::lock_guard dlock(disk_mu_);
+    disk_.AddAudio(st.rec_now, audio_block_.data());
+  }
+  if (streaming && (st.status.stream_filter & stream_filter::kAudioExcluded) == 0 &&
+      StreamRoom(kPacketSize))
+    SendAudio(st.rec_now, audio_block_.data());
 }
 
 }  // namespace rd::sim

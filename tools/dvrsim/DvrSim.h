@@ -107,7 +107,41 @@ class DvrSim {
   void AcceptControl();
   void ReadControl();
   void HandleMessage(const rdcp::Frame& f);
-  void HandleRequest(const rdcp::Frame& f);  // session open; under mu_
+  // Requests, under mu_: HandleRequest looks the type up in the request
+  // table, applies the checks the table gives and calls the handler.
+  struct RequestRoute;
+  static const RequestRoute* FindRoute(uint8_t type);
+  void HandleRequest(const rdcp::Frame& f);
+  bool RequestScenario(const rdcp::Frame& f);
+  bool ShortPayload(const rdcp::Frame& f, std::size_t need);
+  bool ValidTime(const rdcp::Frame& f) const;
+  bool ValidMask(const rdcp::Frame& f) const;
+  bool ValidQuality(const rdcp::Frame& f) const;
+  bool ValidFrameRate(const rdcp::Frame& f) const;
+  bool ValidAlarmOnValue(const rdcp::Frame& f) const;
+  bool ValidAlarmRecordValue(const rdcp::Frame& f) const;
+  bool ValidAudioFlags(const rdcp::Frame& f) const;
+  void OnOpenSession(const rdcp::Frame& f);
+  void OnCloseSession(const rdcp::Frame& f);
+  void OnChallengeAnswer(const rdcp::Frame& f);
+  void OnKeepAlive(const rdcp::Frame& f);
+  void OnGetSettings(const rdcp::Frame& f);
+  void OnGetSchedule(const rdcp::Frame& f);
+  void OnSetSchedule(const rdcp::Frame& f);
+  void OnGetTime(const rdcp::Frame& f);
+  void OnSetTime(const rdcp::Frame& f);
+  void OnSetSetting(const rdcp::Frame& f);
+  void OnSetStreamFilter(const rdcp::Frame& f);
+  void OnGetStatus(const rdcp::Frame& f);
+  void OnSetAudioFlags(const rdcp::Frame& f);
+  void OnStartRecording(const rdcp::Frame& f);
+  void OnStopRecording(const rdcp::Frame& f);
+  void OnGetEventList(const rdcp::Frame& f);
+  void OnPlay(const rdcp::Frame& f);
+  void OnStopPlay(const rdcp::Frame& f);
+  void OnPause(const rdcp::Frame& f);
+  void OnFastForward(const rdcp::Frame& f);
+  void OnRewind(const rdcp::Frame& f);
   void Reply(uint8_t type, uint8_t param = 0, const uint8_t* payload = nullptr, std::size_t n = 0);
   void Nak(uint8_t code) { Reply(rdcp::kNak, code); }
   void SendRaw(const uint8_t* data, std::size_t n);
@@ -143,9 +177,29 @@ class DvrSim {
   // leaves the camera due.
   bool StreamDue(int code, uint8_t interval) const;
   void StreamOffered(int code, bool sent, uint8_t interval);
-  void LiveTick();
-  void AudioTick();
-  void PlayTick();
+  // What the media thread takes from the shared state once per turn.
+  struct MediaState {
+    DvrSettings settings;
+    DvrStatus status;
+    bool live = false;       // the session is open
+    bool recording = false;  // the mode records to the disk
+    bool seek = false;       // playback starts anew at seek_to
+    uint64_t seek_to = 0;
+    RecTime rec_now;
+    double fps = 1;
+  };
+  enum class ReverseStep { kFrame, kRetry, kStart };
+  void PollStream();
+  MediaState TakeMediaState();
+  // Opens the stream for a new session, closes it when the session ends.
+  void FollowSession(bool live, std::chrono::steady_clock::time_point now);
+  void PlayTick(const MediaState& st, std::chrono::steady_clock::time_point now, bool streaming);
+  // Next frame of backward play; kStart at the start of the recording.
+  ReverseStep NextReverseFrame(PlaybackCursor::Item* item);
+  void LiveTick(const MediaState& st, std::chrono::steady_clock::time_point now, bool streaming);
+  void AudioTick(const MediaState& st, std::chrono::steady_clock::time_point now, bool streaming,
+                 bool playing);
+  static bool ChannelAllowed(int code, uint8_t filter);
   void SendFrame(int code, std::span<const uint8_t> frame, const FrameInfo& info);
   void SendAudio(const RecTime& time, const uint8_t* samples);
   void OnChunk(const uint8_t* chunk, bool video);
@@ -202,6 +256,15 @@ class DvrSim {
   uint64_t audio_samples_ = 0;
   std::vector<uint8_t> audio_block_;
   std::chrono::steady_clock::time_point play_due_{};
+  std::chrono::steady_clock::time_point next_live_{};
+  std::chrono::steady_clock::time_point next_audio_{};
+  bool was_playing_ = false;
+  std::array<bool, 5> disk_synced_{};  // the disk holds this channel's previous frame
+  std::array<bool, 5> play_synced_{};  // as stream_synced_, for played-back frames
+  bool reverse_ = false;               // backward play
+  uint64_t rev_end_ = 0;               // backward play: end of the next window to read
+  PlaybackCursor::Item play_item_;
+  std::vector<PlaybackCursor::Item> rev_frames_;  // full frames of the window, oldest first
 
   std::atomic<bool> running_{false};
   int wake_fd_ = -1;  // eventfd waking both threads

@@ -6,36 +6,13 @@
 #include <ctime>
 #include <ostream>
 
+#include "shared/stream/RecTimeCalendar.h"
 #include "tools/dvrsim/AlawTone.h"
 #include "tools/dvrsim/CameraBank.h"
 #include "tools/dvrsim/DiskRecorder.h"
 #include "tools/dvrsim/DvrSim.h"
 
 namespace rd::sim {
-namespace {
-
-RecTime ToRecTime(int64_t s) {
-  time_t t = static_cast<time_t>(s);
-  std::tm tm{};
-  ::gmtime_r(&t, &tm);
-  RecTime r;
-  r.year = static_cast<uint8_t>(std::clamp(tm.tm_year + 1900 - 2000, 0, 99));
-  r.month = static_cast<uint8_t>(tm.tm_mon + 1);
-  r.day = static_cast<uint8_t>(tm.tm_mday);
-  r.hour = static_cast<uint8_t>(tm.tm_hour);
-  r.minute = static_cast<uint8_t>(tm.tm_min);
-  r.second = static_cast<uint8_t>(tm.tm_sec);
-  return r;
-}
-
-int64_t LocalNow() {
-  time_t t = ::time(nullptr);
-  std::tm tm{};
-  ::localtime_r(&t, &tm);
-  return static_cast<int64_t>(::timegm(&tm));
-}
-
-}  // namespace
 
 bool ParseEventSpec(const std::string& text, std::vector<EventSpec>* out, std::string* error) {
   out->clear();
@@ -90,8 +67,9 @@ bool MakeDisk(const MakeDiskOptions& o, std::ostream* progress, MakeDiskResult* 
               std::string* error) {
   std::vector<EventSpec> events;
   if (!ParseEventSpec(o.events, &events, error)) return false;
-  const int64_t start = o.start >= 0 ? o.start : LocalNow();
-  if (ToRecTime(start).year == 0 || start < 946684800) {
+  const int64_t start =
+      o.start >= 0 ? o.start : static_cast<int64_t>(std::floor(LocalCalendarSeconds()));
+  if (RecTimeFromSeconds(start).year == 0 || start < 946684800) {
     *error = "--start must lie in 2001-2099 (a start year 2000 marks an empty event record)";
     return false;
   }
@@ -122,12 +100,12 @@ bool MakeDisk(const MakeDiskOptions& o, std::ostream* progress, MakeDiskResult* 
     }
     const double t = static_cast<double>(i) / fps;
     const int64_t secs = start + static_cast<int64_t>(std::floor(t));
-    const RecTime now = ToRecTime(secs);
+    const RecTime now = RecTimeFromSeconds(secs);
     // Audio: every half second of samples goes in before the frames that follow it.
     if (o.audio) {
       while (static_cast<double>(audio_samples) / 8000.0 <= t) {
         FillTone(audio_samples, samples.data(), samples.size());
-        const RecTime at = ToRecTime(start + static_cast<int64_t>(audio_samples / 8000));
+        const RecTime at = RecTimeFromSeconds(start + static_cast<int64_t>(audio_samples / 8000));
         disk.AddAudio(at, samples.data());
         audio_samples += kAudioPayloadSize;
         ++r.audio_packets;
@@ -163,8 +141,8 @@ bool MakeDisk(const MakeDiskOptions& o, std::ostream* progress, MakeDiskResult* 
   for (const auto& e : events) {
     const uint64_t off = std::min(e.offset_s, r.seconds);
     const uint64_t end = std::min(e.offset_s + e.length_s, r.seconds);
-    disk.AppendEvent(RecordedEvent{e.timer, ToRecTime(start + static_cast<int64_t>(off)),
-                                   ToRecTime(start + static_cast<int64_t>(end))});
+    disk.AppendEvent(RecordedEvent{e.timer, RecTimeFromSeconds(start + static_cast<int64_t>(off)),
+                                   RecTimeFromSeconds(start + static_cast<int64_t>(end))});
   }
   r.packets = disk.packets_written();
   r.next_packet = disk.next_packet();

@@ -7,6 +7,8 @@
 
 #include "tools/cli/CommandLine.h"
 
+#include "shared/stream/RecTimeCalendar.h"
+
 namespace rd::sim {
 namespace {
 
@@ -53,14 +55,6 @@ bool ParseDouble(const std::string& text, double lo, double hi, double* out) {
   return true;
 }
 
-int64_t DaysFromCivil(int y, unsigned m, unsigned d) {
-  y -= m <= 2;
-  const int era = (y >= 0 ? y : y - 399) / 400;
-  const unsigned yoe = static_cast<unsigned>(y - era * 400);
-  const unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-  const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-  return static_cast<int64_t>(era) * 146097 + static_cast<int64_t>(doe) - 719468;
-}
 
 }  // namespace
 
@@ -194,14 +188,7 @@ std::optional<int64_t> ParseCalendarTime(const std::string& text) {
   } else if (n != 7 || (sep != ' ' && sep != 'T')) {
     return std::nullopt;
   }
-  static constexpr int kDays[] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-  if (y < 2000 || y > 2099 || mo < 1 || mo > 12 || d < 1 || d > kDays[mo - 1] || h > 23 ||
-      mi > 59 || s > 59 || h < 0 || mi < 0 || s < 0)
-    return std::nullopt;
-  bool leap = (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
-  if (mo == 2 && d == 29 && !leap) return std::nullopt;
-  return DaysFromCivil(y, static_cast<unsigned>(mo), static_cast<unsigned>(d)) * 86400 + h * 3600 +
-         mi * 60 + s;
+  return CheckedCalendarSeconds(y, mo, d, h, mi, s);
 }
 
 bool ParseSimArgs(const std::vector<std::string>& args, SimOptions* out, bool* help,

@@ -1,5 +1,7 @@
 #include "client/ui/models/DvrTimeChoice.h"
 
+#include "shared/stream/RecTimeCalendar.h"
+
 namespace rd::ui {
 
 std::optional<DvrTime> TimeFromSelection(const TimeSelection& s) {
@@ -28,12 +30,7 @@ TimeSelection SelectionOfTime(const DvrTime& t, int years) {
 }
 
 bool DateExists(const DvrTime& t) {
-  if (t.month < 1 || t.month > 12 || t.day < 1) return false;
-  static constexpr uint8_t kDays[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-  const int year = 2000 + t.year;
-  const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
-  const int days = kDays[t.month - 1] + (t.month == 2 && leap ? 1 : 0);
-  return t.day <= days;
+  return CalendarDayExists(kFirstRecYear + t.year, t.month, t.day);
 }
 
 uint64_t TimeKey(const DvrTime& t) {

@@ -13,50 +13,26 @@
 #include <vector>
 
 #include "player/disk/SectorDevice.h"
+#include "shared/stream/RecTimeCalendar.h"
 #include "shared/stream/StreamPacket.h"
 #include "tools/common/DvrDiskImage.h"
 
 namespace rdtest {
 
-// Days from 1970-01-01 to a civil date, and back (proleptic Gregorian).
-inline int64_t DaysFromCivil(int64_t y, unsigned m, unsigned d) {
-  y -= m <= 2;
-  const int64_t era = (y >= 0 ? y : y - 399) / 400;
-  const unsigned yoe = static_cast<unsigned>(y - era * 400);
-  const unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-  const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-  return era * 146097 + static_cast<int64_t>(doe) - 719468;
-}
-
 inline int64_t EpochSeconds(const rd::RecTime& t) {
-  return DaysFromCivil(2000 + t.year, t.month, t.day) * 86400 + t.hour * 3600 + t.minute * 60 +
-         t.second;
+  return rd::RecTimeSeconds(t);
 }
 
-inline rd::RecTime FromEpochSeconds(int64_t s) {
-  int64_t z = s / 86400;
-  const int64_t secs = s % 86400;
-  z += 719468;
-  const int64_t era = (z >= 0 ? z : z - 146096) / 146097;
-  const unsigned doe = static_cast<unsigned>(z - era * 146097);
-  const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-  const int64_t y = static_cast<int64_t>(yoe) + era * 400;
-  const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-  const unsigned mp = (5 * doy + 2) / 153;
-  const unsigned d = doy - (153 * mp + 2) / 5 + 1;
-  const unsigned m = mp < 10 ? mp + 3 : mp - 9;
-  rd::RecTime t;
-  t.year = static_cast<uint8_t>(y + (m <= 2) - 2000);
-  t.month = static_cast<uint8_t>(m);
-  t.day = static_cast<uint8_t>(d);
-  t.hour = static_cast<uint8_t>(secs / 3600);
-  t.minute = static_cast<uint8_t>(secs / 60 % 60);
-  t.second = static_cast<uint8_t>(secs % 60);
-  return t;
-}
-
+// `t` moved by `s` seconds; unlike the recorder's clock, the year is not held
+// to 2000..2099.
 inline rd::RecTime AddSeconds(const rd::RecTime& t, int64_t s) {
-  return FromEpochSeconds(EpochSeconds(t) + s);
+  const rd::CivilTime c = rd::CivilFromSeconds(rd::RecTimeSeconds(t) + s);
+  return rd::RecTime{static_cast<uint8_t>(c.date.year - rd::kFirstRecYear),
+                     static_cast<uint8_t>(c.date.month),
+                     static_cast<uint8_t>(c.date.day),
+                     static_cast<uint8_t>(c.hour),
+                     static_cast<uint8_t>(c.minute),
+                     static_cast<uint8_t>(c.second)};
 }
 
 // Writes video packets first .. first+count-1 (empty payloads) stamped with
