@@ -1,5 +1,7 @@
 #include "tests/support/QtTestSupport.h"
 
+#include "tests/support/QtTestEnvironment.h"
+
 #include <gtest/gtest.h>
 
 #include <QElapsedTimer>
@@ -17,29 +19,9 @@
 
 namespace rdtest {
 
-class QtAppEnvironment : public ::testing::Environment {
- public:
-  void SetUp() override {
-    setenv("QT_QPA_PLATFORM", "offscreen", 0);
-    setenv("RD_AUDIO_DEVICE", "null", 0);
-    rd::ui::InstallFontAliases();
-    static int argc = 1;
-    static char name[] = "rd_window_tests";
-    static char* argv[] = {name, nullptr};
-    if (QApplication::instance() == nullptr) app_ = new QApplication(argc, argv);
-    rd::ui::ApplyDesktopStyle();
-  }
-  void TearDown() override {
-    delete app_;
-    app_ = nullptr;
-  }
-
- private:
-  QApplication* app_ = nullptr;
-};
-
 ::testing::Environment* NewQtAppEnvironment() {
-  return new QtAppEnvironment;
+  return new BasicQtTestEnvironment<QApplication>(
+      "rd_window_tests", [] { rd::ui::InstallFontAliases(); }, [] { rd::ui::ApplyDesktopStyle(); });
 }
 
 bool PumpUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout) {

@@ -17,6 +17,7 @@
 
 #include "client/media/rcimghdlr.h"
 #include "shared/still/BmpFile.h"
+#include "support/QtTestEnvironment.h"
 #include "support/TestSupport.h"
 #include "tools/common/MjpegEncoder.h"
 
@@ -25,24 +26,8 @@ namespace {
 
 using mjpeg::VideoStandard;
 
-class QtEnvironment : public ::testing::Environment {
- public:
-  void SetUp() override {
-    if (std::getenv("QT_QPA_PLATFORM") == nullptr) setenv("QT_QPA_PLATFORM", "offscreen", 1);
-    static int argc = 1;
-    static char name[] = "clientmedia_tests";
-    static char* argv[] = {name, nullptr};
-    if (QGuiApplication::instance() == nullptr) app_ = new QGuiApplication(argc, argv);
-  }
-  void TearDown() override {
-    delete app_;
-    app_ = nullptr;
-  }
-
- private:
-  QGuiApplication* app_ = nullptr;
-};
-[[maybe_unused]] auto* const kQtEnv = ::testing::AddGlobalTestEnvironment(new QtEnvironment);
+[[maybe_unused]] auto* const kQtEnv =
+    ::testing::AddGlobalTestEnvironment(new rdtest::QtTestEnvironment("clientmedia_tests"));
 
 // A full frame of one flat colour: Q = 0 (every block flat), each block its
 // 8-bit DC value and the end-of-block code.

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "RdcpPeer.h"
+#include "support/RdcpPeer.h"
 #include "client/engine/rdcp/RdcpSession.h"
 #include "support/TestSupport.h"
 #include "tools/dvrsim/DvrSim.h"

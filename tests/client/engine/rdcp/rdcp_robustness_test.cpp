@@ -15,7 +15,7 @@
 #include <memory>
 #include <thread>
 
-#include "RdcpPeer.h"
+#include "support/RdcpPeer.h"
 #include "client/engine/rdcp/RdcpSession.h"
 #include "support/TestSupport.h"
 

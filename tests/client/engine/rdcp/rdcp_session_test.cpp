@@ -12,7 +12,7 @@
 #include <thread>
 #include <vector>
 
-#include "RdcpPeer.h"
+#include "support/RdcpPeer.h"
 #include "client/engine/rdcp/RdcpSession.h"
 #include "support/TestSupport.h"
 

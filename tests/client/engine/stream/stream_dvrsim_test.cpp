@@ -13,7 +13,7 @@
 
 #include "client/engine/rdcp/RdcpSession.h"
 #include "client/engine/stream/StreamReceiver.h"
-#include "stream_fixture.h"
+#include "StreamFixture.h"
 #include "support/TestSupport.h"
 #include "tools/dvrsim/DvrSim.h"
 #include "tools/dvrsim/SimLog.h"

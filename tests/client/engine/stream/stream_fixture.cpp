@@ -1,4 +1,4 @@
-#include "stream_fixture.h"
+#include "StreamFixture.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>

@@ -7,7 +7,7 @@
 #include <random>
 
 #include "client/engine/stream/StreamReceiver.h"
-#include "stream_fixture.h"
+#include "StreamFixture.h"
 #include "support/TestSupport.h"
 
 namespace rdtest {

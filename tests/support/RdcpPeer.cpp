@@ -1,4 +1,4 @@
-#include "RdcpPeer.h"
+#include "tests/support/RdcpPeer.h"
 
 #include <arpa/inet.h>
 #include <dirent.h>
@@ -11,7 +11,7 @@
 #include <cerrno>
 
 #include "client/engine/rdcp/RdcpSession.h"
-#include "support/TestSupport.h"
+#include "tests/support/TestSupport.h"
 
 namespace rdtest {
 

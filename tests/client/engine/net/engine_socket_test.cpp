@@ -15,7 +15,7 @@
 #include <thread>
 #include <vector>
 
-#include "RdcpPeer.h"
+#include "support/RdcpPeer.h"
 #include "client/engine/net/EngineSocket.h"
 #include "support/TestSupport.h"
 

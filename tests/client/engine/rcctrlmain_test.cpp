@@ -23,31 +23,15 @@
 #include <vector>
 
 #include "client/engine/rcctrlmain.h"
+#include "support/QtTestEnvironment.h"
 #include "support/TestSupport.h"
 #include "tools/dvrsim/DvrSim.h"
 
 namespace rd {
 namespace {
 
-class QtEnvironment : public ::testing::Environment {
- public:
-  void SetUp() override {
-    if (std::getenv("QT_QPA_PLATFORM") == nullptr) setenv("QT_QPA_PLATFORM", "offscreen", 1);
-    if (std::getenv("RD_AUDIO_DEVICE") == nullptr) setenv("RD_AUDIO_DEVICE", "null", 1);
-    static int argc = 1;
-    static char name[] = "engine_tests";
-    static char* argv[] = {name, nullptr};
-    if (QGuiApplication::instance() == nullptr) app_ = new QGuiApplication(argc, argv);
-  }
-  void TearDown() override {
-    delete app_;
-    app_ = nullptr;
-  }
-
- private:
-  QGuiApplication* app_ = nullptr;
-};
-[[maybe_unused]] auto* const kQtEnv = ::testing::AddGlobalTestEnvironment(new QtEnvironment);
+[[maybe_unused]] auto* const kQtEnv =
+    ::testing::AddGlobalTestEnvironment(new rdtest::QtTestEnvironment("engine_tests"));
 
 struct Message {
   uint32_t msg;
