@@ -986,10 +986,14 @@ void RcCtrlMain::SetAudioEnabled(bool on) {
     // Before the first status the stream filter is unknown: a filter built
     // on the empty cache would switch the DVR to its quad picture. The
     // choice waits for the status reply and is sent on its filter.
-    if (!s.StatusValid()) {
+    {
+      // Checked and kept under the lock the status reply takes to pick the
+      // choice up, so a status arriving in between cannot miss it.
       std::lock_guard lock(queued_mu_);
-      audio_before_status_ = on;
-      return;
+      if (!s.StatusValid()) {
+        audio_before_status_ = on;
+        return;
+      }
     }
     uint8_t interval, current;
     BaseStreamPair(s, &interval, &current);

@@ -194,8 +194,11 @@ int RcLocalPlayer::ReadNext() {
   int n = row->skip;
   const bool forward = row->direction > 0;
   const int64_t count = count_;
-  auto pause = [this] {
-    state_.store(kPause);
+  // At an end of the file: pause, unless a command changed the state since
+  // this read began (a rewind pressed as forward play reaches the end wins).
+  auto pause = [this, state] {
+    uint8_t seen = state;
+    state_.compare_exchange_strong(seen, kPause);
     return static_cast<int>(kPause);
   };
 

@@ -360,6 +360,7 @@ void DvrSim::CloseControl(const char* why) {
   if (session_live_) {
     session_live_ = false;
     ++session_epoch_;
+    control_closed_at_ = Clock::now();
   }
   conn_.state = SessionState::kNone;
 }
@@ -1116,7 +1117,9 @@ DvrSim::MediaState DvrSim::TakeMediaState() {
   std::lock_guard lock(mu_);
   st.settings = settings_;
   st.status = status_;
-  st.live = session_live_;
+  // The stream ends a moment after the control connection, as a recorder's
+  // does: a client sees the control connection go first.
+  st.live = session_live_ || Clock::now() - control_closed_at_ < kStreamAfterControlClose;
   st.recording = status_.mode == 4 || status_.mode == 6 || status_.mode == 7;
   if (play_seek_pending_) {
     st.seek = true;

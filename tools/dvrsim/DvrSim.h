@@ -224,6 +224,8 @@ class DvrSim {
   std::atomic<bool> play_ended_{false};
   std::atomic<bool> stream_reset_{false};
   bool session_live_ = false;  // the stream may carry data (session open)
+  std::chrono::steady_clock::time_point control_closed_at_{};  // of a live session
+  static constexpr std::chrono::milliseconds kStreamAfterControlClose{300};
   uint64_t session_epoch_ = 0;
 
   std::mutex disk_mu_;

@@ -144,11 +144,17 @@ void RdcpSession::RunSender() {
       // send call returns.
       if (s.no_reply) {
         s.state = 0;
-        last_untracked_ = length > 2 ? message[2] : 0;
+        // A keep-alive has its own reply and is never refused.
+        if (length > 2 && message[2] != rdcp::kKeepAlive) {
+          last_untracked_ = message[2];
+          untracked_answered_ = rdcp::AnsweredInOrder(message[2]);
+        }
       } else {
         s.state = 2;
         awaiting_reply_ = true;
-        last_untracked_ = 0;
+        // A request the DVR always answers stays the one a refusal is for
+        // until an answer arrives: answers come in order.
+        if (!untracked_answered_) last_untracked_ = 0;
       }
       if (length > 2 && rdcp::IsLongWait(message[2])) long_wait_ = true;
       sent_at = Clock::now();
@@ -334,11 +340,13 @@ bool RdcpSession::Dispatch(const rdcp::Frame& f) {
       return false;
     case kNak: {
       uint8_t expected, refused;
+      bool for_untracked;
       {
         std::lock_guard<std::mutex> lock(ring_mutex_);
         const Slot& s = ring_[read_];
         expected = s.expected;
-        refused = s.state == 2 && s.length > 2 ? s.message[2] : last_untracked_;
+        for_untracked = last_untracked_ != 0 && (untracked_answered_ || s.state != 2);
+        refused = for_untracked ? last_untracked_ : s.state == 2 && s.length > 2 ? s.message[2] : 0;
         last_untracked_ = 0;
       }
       if (refused != 0 && refused < refusals_.size()) {
@@ -346,6 +354,9 @@ bool RdcpSession::Dispatch(const rdcp::Frame& f) {
         ++refusals_[refused].count;
         refusals_[refused].code = f.param;
       }
+      // A refused change leaves the tracked request after it waiting for its
+      // own answer.
+      if (for_untracked) return false;
       if (expected == kEventListPart)
         HandleEventList(nullptr, 0, false);
       else

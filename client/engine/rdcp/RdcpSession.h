@@ -240,7 +240,8 @@ class RdcpSession : public EngineSocket {
   bool long_wait_ = false;
   bool progress_ = false;  // a reply part arrived: restart the reply timer
   std::atomic<uint32_t> retransmissions_{0};
-  uint8_t last_untracked_ = 0;  // type of the last request sent without reply tracking
+  uint8_t last_untracked_ = 0;       // type of the last request sent without reply tracking
+  bool untracked_answered_ = false;  // ... and the DVR answers it (a change, recording)
   // CloseSession: 0 not asked, 1 waiting for the sender, 2 written, 3 the
   // write failed.
   std::atomic<int> close_state_{0};

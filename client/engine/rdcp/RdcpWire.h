@@ -228,6 +228,15 @@ enum Type : uint8_t {
   kNak = 241,
 };
 
+// Requests the DVR answers with a reply of their own or a refusal, always and
+// in order: the changes (each has its "changed" reply) and the recording
+// commands. The challenge answer, CloseSession and the keep-alive are not.
+constexpr bool AnsweredInOrder(uint8_t type) {
+  return type == kSetSchedule || type == kSetTime ||
+         (type >= kSetRecordMode && type <= kStopRecording) || type == kSetStreamFilter ||
+         type == kSetAudioFlags;
+}
+
 // The reply type that completes a request (0 for 17, 18 and unknown types).
 uint8_t ReplyTypeFor(uint8_t request_type);
 // Requests retransmitted after 2 s instead of 1 s: 19, 20, 22, 34, 42.
