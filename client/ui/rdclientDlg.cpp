@@ -277,6 +277,7 @@ void RdclientDlg::OnStreamConnectResult(int error) {
 // The same teardown answers every connection event, the Disconnect command
 // and closing (code 7, which shows no box).
 void RdclientDlg::Teardown(int code, intptr_t param) {
+  stream_start_muted_ = false;
   main_.DisconnectStream();
   stream_connected_ = false;
   timers_.Stop(kTimerConnect);
@@ -321,6 +322,7 @@ void RdclientDlg::OnMessage(uint32_t message, uintptr_t wparam, intptr_t lparam)
       controls_.SetText(kDvrIp, QString::fromStdString(address));
       // Every new stream connection starts muted.
       controls_.Get<QCheckBox>(kMute)->setChecked(true);
+      stream_start_muted_ = true;
       ApplyMute();
       return;
     }

@@ -194,6 +194,9 @@ class RdclientDlg : public QDialog {
   bool dvr_mgr_shown_ = false;
   uint16_t volume_position_ = 0;
   bool saved_mute_ = false;
+  // Set when a new stream starts muted, until the session's first audio
+  // state (0x414): that state may have been read before the mute was queued.
+  bool stream_start_muted_ = false;
   bool audio_layout_ = false;  // false wide (no audio), true narrow (audio)
   QString video_mode_text_ = QStringLiteral("N/A");
   QString last_avi_path_;

@@ -121,7 +121,10 @@ void RdclientDlg::SetUpPanels() {
           &RdclientDlg::OnFrameRateChosen);
   connect(controls_.Get<QCheckBox>(kAutoAdjust), &QCheckBox::clicked, this,
           [this](bool on) { main_.SetAutoAdjust(on); });
-  on_click(kMute, [this] { ApplyMute(); });
+  on_click(kMute, [this] {
+    stream_start_muted_ = false;  // the user's choice from now on
+    ApplyMute();
+  });
   on_click(kLocalRec, [this] { OnLocalRec(); });
   on_click(kLocalPlayButton, [this] { OnLocalPlay(); });
   on_click(kLocalStop, [this] { OnLocalStop(); });
@@ -435,7 +438,10 @@ void RdclientDlg::OnAudioAvailable(bool available) {
 bool RdclientDlg::HandlePanelMessage(uint32_t message, uintptr_t wparam, intptr_t lparam) {
   switch (message) {
     case rcmsg::kAudioState:
-      controls_.Get<QCheckBox>(kMute)->setChecked(wparam == 0);
+      // A stream that started muted stays muted: the state reported at the
+      // session's open may have been read before that mute was queued.
+      controls_.Get<QCheckBox>(kMute)->setChecked(wparam == 0 || stream_start_muted_);
+      stream_start_muted_ = false;
       ApplyMute();
       return true;
     case rcmsg::kAudioAvailable:

@@ -392,6 +392,14 @@ TEST_F(RdclientPanels, VolumeSliderAndAudioMessages) {
   window->Port().Send(rcmsg::kAudioState, 0, 0);
   window->Port().Send(rcmsg::kAskMute, 0, reinterpret_cast<intptr_t>(&muted));
   EXPECT_EQ(muted, 16);
+  // A new stream starts muted, even when the session's audio state was read
+  // before that mute was queued (it arrives after 0x430); later ones count.
+  window->Port().Send(rcmsg::kStreamConnecting, 0, rcmsg::PackAddress("127.0.0.1"));
+  EXPECT_TRUE(Checked(kMute));
+  window->Port().Send(rcmsg::kAudioState, 1, 0);
+  EXPECT_TRUE(Checked(kMute));
+  window->Port().Send(rcmsg::kAudioState, 1, 0);
+  EXPECT_FALSE(Checked(kMute));
 
   window->Port().Send(rcmsg::kAudioAvailable, 1, 0);
   EXPECT_TRUE(Visible(kNarrowQuad));
