@@ -45,10 +45,18 @@ class TestWindow : public RcWindow {
  public:
   void Post(uint32_t m, uintptr_t w, intptr_t l) override {
     Add({m, w, l, false});
-    if (on_post) on_post(m);
+    std::function<void(uint32_t)> hook;
+    {
+      std::lock_guard lock(hook_mu_);
+      hook = on_post_;
+    }
+    if (hook) hook(m);
   }
-  // Called on the posting thread (set before connecting).
-  std::function<void(uint32_t)> on_post;
+  // Called on the posting thread for each posted message.
+  void OnPost(std::function<void(uint32_t)> hook) {
+    std::lock_guard lock(hook_mu_);
+    on_post_ = std::move(hook);
+  }
   void Send(uint32_t m, uintptr_t w, intptr_t l) override {
     if (m == rcmsg::kAskMute && l != 0) *reinterpret_cast<uint8_t*>(l) = 16;
     Add({m, w, l, true});
@@ -90,6 +98,8 @@ class TestWindow : public RcWindow {
     messages_.push_back(m);
   }
   std::mutex mu_;
+  std::mutex hook_mu_;
+  std::function<void(uint32_t)> on_post_;
   std::vector<Message> messages_;
 };
 
@@ -498,15 +508,15 @@ TEST_F(CtrlMainTest, AudioStateAtSessionOpenCountsAQueuedMute) {
   StartSim();
   Make();
   // At the settings reply (0x415) the status request is already out.
-  window.on_post = [this](uint32_t m) {
+  window.OnPost([this](uint32_t m) {
     if (m == rcmsg::kAudioAvailable) main->SetAudioEnabled(false);
-  };
+  });
   main->Connect("127.0.0.1", kPassword);
   ASSERT_TRUE(
       rdtest::WaitFor([&] { return window.HasMsg(rcmsg::kAudioState); }, std::chrono::seconds(10)));
   EXPECT_TRUE(window.Has(rcmsg::kAudioState, 0)) << "muted, as queued";
   EXPECT_FALSE(window.Has(rcmsg::kAudioState, 1));
-  window.on_post = nullptr;
+  window.OnPost(nullptr);
 }
 
 // A mute asked for before the DVR's first status (the window mutes every new
@@ -516,9 +526,9 @@ TEST_F(CtrlMainTest, AudioStateAtSessionOpenCountsAQueuedMute) {
 TEST_F(CtrlMainTest, MuteBeforeTheFirstStatusKeepsTheDvrsFilter) {
   StartSim();
   Make();
-  window.on_post = [this](uint32_t m) {
+  window.OnPost([this](uint32_t m) {
     if (m == rcmsg::kCtrlConnectResult) main->SetAudioEnabled(false);
-  };
+  });
   main->Connect("127.0.0.1", kPassword);
   ASSERT_TRUE(rdtest::WaitFor(
       [&] {
@@ -527,7 +537,7 @@ TEST_F(CtrlMainTest, MuteBeforeTheFirstStatusKeepsTheDvrsFilter) {
       },
       std::chrono::seconds(10)))
       << "filter " << int(dvr->status().stream_filter);
-  window.on_post = nullptr;
+  window.OnPost(nullptr);
   std::ifstream log(dir / "sim.log");
   for (std::string line; std::getline(log, line);)
     if (line.find(" RX 41 ") != std::string::npos) {
