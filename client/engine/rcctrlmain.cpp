@@ -454,6 +454,18 @@ RdcpSession::Refusal RcCtrlMain::RefusalOf(uint8_t request_type) const {
   return r;
 }
 
+uint64_t RcCtrlMain::LastStatusRequest() const {
+  uint64_t n = 0;
+  WithSession([&](RdcpSession& s) { n = s.LastStatusRequest(); });
+  return n;
+}
+
+uint64_t RcCtrlMain::StatusAnsweredThrough() const {
+  uint64_t n = 0;
+  WithSession([&](RdcpSession& s) { n = s.StatusAnsweredThrough(); });
+  return n;
+}
+
 std::vector<std::string> RcCtrlMain::RecordingFiles() const {
   std::vector<std::string> out;
   for (const auto& p : recorder_.Files()) out.push_back(p.string());

@@ -287,6 +287,10 @@ class RcCtrlMain : public EngineEvents, public AudioOwner {
   int64_t MillisSinceConnect() const;
   // Refusals of a request type by the DVR in this session (none without one).
   RdcpSession::Refusal RefusalOf(uint8_t request_type) const;
+  // The session's request numbers (RdcpSession::LastStatusRequest and
+  // StatusAnsweredThrough); 0 without a session.
+  uint64_t LastStatusRequest() const;
+  uint64_t StatusAnsweredThrough() const;
 
   // --- EngineEvents
   void OnFrameIntervalChosen(uint8_t interval) override;

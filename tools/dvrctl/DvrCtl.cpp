@@ -350,6 +350,14 @@ class Runner {
     return Pump(limit, [&] { return count(m) > before; });
   }
 
+  // Asks for the status and waits for a status the DVR sent after answering
+  // our status request and everything queued before it (true), or an event / timeout (false).
+  bool WaitFreshStatus(Clock::duration limit = seconds(10)) {
+    main_.RequestStatus();
+    const uint64_t through = main_.LastStatusRequest();
+    return Pump(limit, [&] { return main_.StatusAnsweredThrough() >= through; });
+  }
+
   DvrStateBlock State() {
     DvrStateBlock st;
     main_.DvrState(&st);
@@ -560,8 +568,7 @@ int Info(Session& s) {
   s.m().RefreshSettings();
   if (!run.WaitMessage(rcmsg::kSettingsRefreshed)) return run.Failure("no settings");
   run.WaitsFor({rdcp::kGetStatus});
-  s.m().RequestStatus();
-  if (!run.WaitMessage(rcmsg::kDvrStatus)) return run.Failure("no status");
+  if (!run.WaitFreshStatus()) return run.Failure("no status");
   DvrStateBlock st = run.State();
   DvrTime t{};
   const bool have_time = s.m().Time(&t);
@@ -609,8 +616,7 @@ Job Control(uint8_t request, std::function<void(RcCtrlMain&)> act) {
   return [request, act](Session& s) {
     s.run->WaitsFor({request, rdcp::kGetStatus});
     act(s.m());
-    s.m().RequestStatus();
-    if (!s.run->WaitMessage(rcmsg::kDvrStatus)) return s.run->Failure("no status");
+    if (!s.run->WaitFreshStatus()) return s.run->Failure("no status");
     Print(s.out, {{"status", StatusJson(s.run->State().status)}});
     return kExitOk;
   };

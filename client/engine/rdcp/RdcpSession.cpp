@@ -197,6 +197,7 @@ bool RdcpSession::CompleteRequest(uint8_t reply_type, Change* change) {
   // the ring is left to be sent.
   if (s.state != 2) return false;
   s.state = 0;
+  answered_number_ = s.number;
   awaiting_reply_ = false;
   long_wait_ = false;
   if (change != nullptr) {
@@ -231,6 +232,8 @@ EngineResult RdcpSession::EnqueueFramed(const uint8_t* message, std::size_t leng
   s.no_reply = no_reply ? 1 : 0;
   s.expected = expected;
   s.change = change != nullptr ? *change : Change{};
+  s.number = ++queued_number_;
+  if (length > 2 && message[2] == rdcp::kGetStatus) status_request_ = s.number;
   s.state = 1;
   write_ = static_cast<uint8_t>((write_ + 1) % kRingSlots);
   ring_changed_.notify_all();
@@ -477,6 +480,10 @@ void RdcpSession::HandleReply(uint8_t type, const uint8_t* payload, std::size_t 
         cache_.status = UnpackStatus(payload, n);
         cache_.status_valid = true;
       }
+      {
+        std::lock_guard<std::mutex> lock(ring_mutex_);
+        status_through_.store(answered_number_);
+      }
       sink.OnDvrStatus(0);
       sink.OnDvrInfoChanged();
       sink.OnRdcpReply(type, 0);
@@ -590,6 +597,11 @@ EngineResult RdcpSession::CloseSession() {
   int none = 0;
   if (close_state_.compare_exchange_strong(none, 1)) WakeSender();
   return engine::kOk;
+}
+
+uint64_t RdcpSession::LastStatusRequest() const {
+  std::lock_guard<std::mutex> lock(ring_mutex_);
+  return status_request_;
 }
 
 RdcpSession::Refusal RdcpSession::RefusalOf(uint8_t request_type) const {

@@ -180,6 +180,13 @@ class RdcpSession : public EngineSocket {
     uint8_t code = 0;
   };
   Refusal RefusalOf(uint8_t request_type) const;
+  // Requests are numbered from 1 in the order they are queued. The number of
+  // the latest GetStatus queued, and the number of the latest request
+  // answered when the latest status reply arrived: a status with a number
+  // >= n was sent by the DVR after it had answered every request up to n
+  // (answers come in order), so it shows what those requests did.
+  uint64_t LastStatusRequest() const;
+  uint64_t StatusAnsweredThrough() const { return status_through_.load(); }
 
  protected:
   void OnConnect(int error) override;
@@ -201,6 +208,7 @@ class RdcpSession : public EngineSocket {
     uint8_t length = 0;
     uint8_t message[255]{};
     Change change;
+    uint64_t number = 0;  // in the order queued
   };
 
   EngineEvents& Sink() const;
@@ -240,6 +248,10 @@ class RdcpSession : public EngineSocket {
   bool long_wait_ = false;
   bool progress_ = false;  // a reply part arrived: restart the reply timer
   std::atomic<uint32_t> retransmissions_{0};
+  uint64_t queued_number_ = 0;    // of the latest request queued
+  uint64_t status_request_ = 0;   // of the latest GetStatus queued
+  uint64_t answered_number_ = 0;  // of the latest request answered
+  std::atomic<uint64_t> status_through_{0};
   uint8_t last_untracked_ = 0;       // type of the last request sent without reply tracking
   bool untracked_answered_ = false;  // ... and the DVR answers it (a change, recording)
   // CloseSession: 0 not asked, 1 waiting for the sender, 2 written, 3 the

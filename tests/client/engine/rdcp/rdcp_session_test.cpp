@@ -12,8 +12,8 @@
 #include <thread>
 #include <vector>
 
-#include "support/RdcpPeer.h"
 #include "client/engine/rdcp/RdcpSession.h"
+#include "support/RdcpPeer.h"
 #include "support/TestSupport.h"
 
 namespace rd {
@@ -389,6 +389,47 @@ TEST_F(SessionTest, OtherRejectionsEndTheRequestSilently) {
     EXPECT_EQ(session->RefusalOf(r.request).count, r.count) << int(r.request);
     EXPECT_EQ(session->RefusalOf(r.request).code, r.code) << int(r.request);
   }
+}
+
+TEST_F(SessionTest, StatusTellsWhichRequestsItFollows) {
+  ASSERT_NO_FATAL_FAILURE(Open());
+  // A first status, then a fast forward and a status request behind it: the
+  // first status does not show the fast forward, only the second one does.
+  ASSERT_EQ(session->RequestStatus(), engine::kOk);
+  const uint64_t first = session->LastStatusRequest();
+  Expect(rdcp::kGetStatus);
+  ASSERT_EQ(session->FastForward(), engine::kOk);
+  ASSERT_EQ(session->RequestStatus(), engine::kOk);
+  const uint64_t second = session->LastStatusRequest();
+  EXPECT_GT(second, first + 1);  // the fast forward comes between them
+  ASSERT_TRUE(peer.Reply(rdcp::kStatusReply, 0, StatusBytes(0)));
+  ASSERT_TRUE(WaitFor([&] { return session->StatusAnsweredThrough() == first; }));
+  Expect(rdcp::kFastForward);
+  ASSERT_TRUE(peer.Reply(rdcp::kFastForwardAccepted));
+  Expect(rdcp::kGetStatus);
+  EXPECT_LT(session->StatusAnsweredThrough(), second);
+  ASSERT_TRUE(peer.Reply(rdcp::kStatusReply, 0, StatusBytes(3)));
+  ASSERT_TRUE(WaitFor([&] { return session->StatusAnsweredThrough() >= second; }));
+
+  // A pushed status answers nothing.
+  const uint64_t before_push = session->StatusAnsweredThrough();
+  ASSERT_TRUE(peer.Reply(rdcp::kStatusPush, 0, StatusBytes(4)));
+  ASSERT_TRUE(WaitFor([&] { return session->DvrMode() == 4; }));
+  EXPECT_EQ(session->StatusAnsweredThrough(), before_push);
+
+  // A recording start has no reply tracking: its answer completes the status
+  // request behind it, and the status that follows still counts for it.
+  ASSERT_EQ(session->StartRecording(), engine::kOk);
+  ASSERT_EQ(session->RequestStatus(), engine::kOk);
+  const uint64_t third = session->LastStatusRequest();
+  Expect(rdcp::kGetStatus);  // the status the fast forward's answer queued
+  ASSERT_TRUE(peer.Reply(rdcp::kStatusReply, 0, StatusBytes(3)));
+  Expect(rdcp::kStartRecording);
+  Expect(rdcp::kGetStatus);
+  ASSERT_TRUE(peer.Reply(rdcp::kRecordingStarted));
+  EXPECT_LT(session->StatusAnsweredThrough(), third);
+  ASSERT_TRUE(peer.Reply(rdcp::kStatusReply, 0, StatusBytes(4)));
+  ASSERT_TRUE(WaitFor([&] { return session->StatusAnsweredThrough() >= third; }));
 }
 
 TEST_F(SessionTest, CloseSessionGoesOutAheadOfAWaitingRequestOnce) {
