@@ -51,8 +51,8 @@ BENCHMARK(BM_ALawExpandOnly);
 void BM_AudioOneSecond(benchmark::State& state) {
   setenv("RD_AUDIO_DEVICE", "null", 0);
   rd::AudioOutput audio;
-  if (audio.Open(8000, 16, nullptr) != rd::kAudioOk) {
-    state.SkipWithError("audio device cannot be opened");
+  if (const int r = audio.Open(8000, 16, nullptr); r != rd::kAudioOk) {
+    state.SkipWithError(rd::AudioResultText(r));
     return;
   }
   std::vector<uint8_t> a = AlawBlock(1), b = AlawBlock(2);

@@ -1072,11 +1072,17 @@ int RcCtrlMain::StartAviExport(const std::string& path, CompressorChooser* choos
   StopAviExport();
   const int w = RcImageHandler::kWidth, h = image_.DisplayHeight();
   avi_.SetCompressorChooser(chooser);
-  int r = avi_.Create(path, 24, w, h, BitmapInfoHeader::Make24(w, h));
-  if (r != 0) return r;
+  const int r = avi_.Create(path, 24, w, h, BitmapInfoHeader::Make24(w, h));
+  if (r != kAviOk) return r;
   avi_adapter_ = std::make_unique<AviAdapter>(avi_, w, h);
   image_.SetAviExport(avi_adapter_.get());
-  return 0;
+  return kAviOk;
+}
+
+std::string RcCtrlMain::AviFailureReason(int code) const {
+  // Without a picture nothing was tried: the writer knows of no failure.
+  if (code == kAviBadSize && !image_.IsRunning()) return "no picture to export";
+  return avi_.FailureReason(code);
 }
 
 void RcCtrlMain::StopAviExport() {

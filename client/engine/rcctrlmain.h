@@ -239,7 +239,9 @@ class RcCtrlMain : public EngineEvents, public AudioOwner {
   bool IsImageHandlerRunning() const { return image_.IsRunning(); }
   int SaveBitmap(const std::string& path) { return image_.SaveBitmap(path); }
   // AVI export of the displayed picture and the audio.
+  // An AviResult; AviFailureReason puts a failure into words.
   int StartAviExport(const std::string& path, CompressorChooser* chooser = nullptr);
+  std::string AviFailureReason(int code) const;
   void StopAviExport();
   bool IsAviExporting() const { return image_.IsAviExporting(); }
 

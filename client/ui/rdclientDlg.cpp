@@ -465,7 +465,15 @@ void RdclientDlg::SaveAsAvi() {
                                                       QStringLiteral("avi"), last_avi_path_);
     if (path.isEmpty()) return;
     last_avi_path_ = path;
-    if (main_.StartAviExport(path.toStdString(), options_.compressors) != 0) return;
+    const int code = main_.StartAviExport(path.toStdString(), options_.compressors);
+    if (code != kAviOk) {
+      if (AviFailureToTell(code))
+        ShowMessage("Save As AVI",
+                    "Cannot create the AVI file " + path.toStdString() + ":\n" +
+                        main_.AviFailureReason(code),
+                    MessageIcon::kStop);
+      return;
+    }
   } else {
     main_.StopAviExport();
   }

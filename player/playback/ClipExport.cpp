@@ -72,8 +72,8 @@ ClipResult ExportClip(const ClipJob& job,
         avi.Create(*job.avi_file, 24, kWidth, kHeight, BitmapInfoHeader::Make24(kWidth, kHeight));
     if (code != kAviOk) {
       result.avi_code = code;
-      return fail(Outcome::kAviFailed, "cannot create the AVI file " + *job.avi_file + " (code " +
-                                           std::to_string(code) + ")");
+      return fail(Outcome::kAviFailed,
+                  "cannot create the AVI file " + *job.avi_file + ": " + avi.FailureReason(code));
     }
   }
   if (job.bmp_dir) {

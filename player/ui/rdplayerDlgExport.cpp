@@ -107,6 +107,11 @@ void RdplayerDlg::ToggleAvi() {
                     BitmapInfoHeader::Make24(PlaybackEngine::kWidth, PlaybackEngine::kHeight));
     if (code != kAviOk || closing_) {
       if (code == kAviOk) avi_.Close();
+      if (AviFailureToTell(code) && !closing_)
+        ShowMessage(
+            "Save As AVI",
+            "Cannot create the AVI file " + path.toStdString() + ":\n" + avi_.FailureReason(code),
+            MessageIcon::kStop);
       engine_->SetHold(false);
       return;
     }

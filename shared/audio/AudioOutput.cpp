@@ -34,6 +34,23 @@ std::string DeviceName() {
 
 }  // namespace
 
+const char* AudioResultText(int code) {
+  switch (code) {
+    case kAudioOk:
+      return "done";
+    case kAudioOpenFailed:
+      return "the sound device cannot be opened";
+    case kAudioPrepareFailed:
+      return "the sound device refuses the buffer";
+    case kAudioWriteFailed:
+      return "the sound device failed";
+    case kAudioNotOpen:
+      return "the sound output is not open";
+    default:
+      return "unknown result";
+  }
+}
+
 int16_t ExpandALaw(uint8_t x, float volume) {
   const int b = (x ^ 0x55) & 0x7F;
   int m;

@@ -32,11 +32,15 @@
 namespace rd {
 
 // Result codes.
-inline constexpr int kAudioOk = 0;
-inline constexpr int kAudioOpenFailed = 129;     // the device cannot be opened
-inline constexpr int kAudioPrepareFailed = 130;  // the device refuses the buffer
-inline constexpr int kAudioWriteFailed = 135;    // the device failed; the block is lost
-inline constexpr int kAudioNotOpen = 136;        // volume calls on a closed output
+enum AudioResult : int {
+  kAudioOk = 0,
+  kAudioOpenFailed = 129,     // the device cannot be opened
+  kAudioPrepareFailed = 130,  // the device refuses the buffer
+  kAudioWriteFailed = 135,    // the device failed; the block is lost
+  kAudioNotOpen = 136,        // volume calls on a closed output
+};
+// A result code in words ("the sound device cannot be opened").
+const char* AudioResultText(int code);
 
 // One A-law byte expanded to a 16-bit sample at a volume factor (0.0-1.0):
 // magnitude from the 7-bit segment/step code, times volume x 4, truncated

@@ -10,6 +10,7 @@ extern "C" {
 }
 
 #include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -38,6 +39,17 @@ void TraceWriteError(int error) {
 #else
   (void)error;
 #endif
+}
+
+// The library's error in words, starting in lower case as a reason does.
+std::string LibraryReason(int av_error) {
+  char text[AV_ERROR_MAX_STRING_SIZE] = {};
+  if (av_strerror(av_error, text, sizeof text) < 0 || text[0] == 0) return {};
+  std::string reason = text;
+  if (reason.size() > 1 && std::isupper(static_cast<unsigned char>(reason[0])) &&
+      std::islower(static_cast<unsigned char>(reason[1])))
+    reason[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(reason[0])));
+  return reason;
 }
 
 bool IsUncompressed(const std::string& name) {
@@ -182,10 +194,62 @@ void AviWriter::SetClock(ClockFn clock) {
 }
 
 // Releases what Create made so far, removes the file, state idle.
-int AviWriter::Fail(int code) {
+std::string AviResultText(int code) {
+  switch (code) {
+    case kAviOk:
+      return "done";
+    case kAviIdle:
+      return "no export is running";
+    case kAviBeingCreated:
+      return "the file is being created";
+    case kAviBeingClosed:
+      return "the file is being closed";
+    case kAviUnexpectedState:
+      return "the export is in an unexpected state";
+    case kAviWriteInProgress:
+      return "another write is in progress";
+    case kAviWriteFailed:
+      return "the write failed";
+    case kAviNoData:
+      return "no picture data";
+    case kAviEmptyPath:
+      return "no file name";
+    case kAviCancelled:
+      return "cancelled";
+    case kAviNotCreated:
+      return "no file was created";
+    case kAviBadSize:
+      return "the picture size is not valid";
+    case kAviCannotCreateFile:
+      return "the file cannot be created";
+    case kAviCannotCreateStream:
+      return "a stream cannot be added";
+    case kAviCannotMakeCompressed:
+      return "the compressor cannot be made";
+    case kAviFormatRefused:
+      return "the compressor refuses the picture format";
+    case kAviNoCompressedStream:
+      return "the export has been released";
+    default:
+      return "result " + std::to_string(code);
+  }
+}
+
+std::string AviWriter::FailureReason(int code) const {
+  std::lock_guard lock(write_mutex_);
+  if (code == failed_code_ && failed_av_error_ < 0) {
+    std::string reason = LibraryReason(failed_av_error_);
+    if (!reason.empty()) return reason;
+  }
+  return AviResultText(code);
+}
+
+int AviWriter::Fail(int code, int av_error) {
   {
     std::lock_guard lock(write_mutex_);
     ReleaseLocked();
+    failed_code_ = code;
+    failed_av_error_ = av_error;
   }
   if (!path_.empty()) {
     std::error_code ec;
@@ -224,13 +288,10 @@ int AviWriter::Create(const std::string& path, int bits_per_pixel, int width, in
   Impl& m = *impl_;
 
   // The file.
-  if (avformat_alloc_output_context2(&m.file, nullptr, "avi", path.c_str()) < 0 ||
-      m.file == nullptr) {
-    return Fail(kAviCannotCreateFile);
-  }
-  if (avio_open(&m.file->pb, path.c_str(), AVIO_FLAG_WRITE) < 0) {
-    return Fail(kAviCannotCreateFile);
-  }
+  int av_error = avformat_alloc_output_context2(&m.file, nullptr, "avi", path.c_str());
+  if (av_error < 0 || m.file == nullptr) return Fail(kAviCannotCreateFile, av_error);
+  av_error = avio_open(&m.file->pb, path.c_str(), AVIO_FLAG_WRITE);
+  if (av_error < 0) return Fail(kAviCannotCreateFile, av_error);
   path_ = path;  // from here a failure removes the file
 
   // The video stream: 30 frames/s, the picture size of the bitmap header.
@@ -335,7 +396,7 @@ int AviWriter::Create(const std::string& path, int bits_per_pixel, int width, in
   av_dict_set(&muxer_options, "flipped_raw_rgb", "1", 0);  // frames are bottom-up bitmaps
   const int header_result = avformat_write_header(m.file, &muxer_options);
   av_dict_free(&muxer_options);
-  if (header_result < 0) return Fail(kAviFormatRefused);
+  if (header_result < 0) return Fail(kAviFormatRefused, header_result);
 
   next_frame_ = 0;
   frames_written_ = 0;
@@ -346,6 +407,12 @@ int AviWriter::Create(const std::string& path, int bits_per_pixel, int width, in
   header_ = header;
   state_ = kAviStateRecording;
   return kAviOk;
+}
+
+void AviWriter::WriteFailed(int av_error) {
+  TraceWriteError(av_error);
+  failed_code_ = kAviWriteFailed;
+  failed_av_error_ = av_error;
 }
 
 int AviWriter::AddVideoFrame(const uint8_t* bitmap, std::size_t length, bool key_frame) {
@@ -402,7 +469,7 @@ int AviWriter::AddVideoFrame(const uint8_t* bitmap, std::size_t length, bool key
       if (r == 0) r = m.DrainEncoder();
     }
   }
-  if (r < 0) TraceWriteError(static_cast<unsigned>(r));
+  if (r < 0) WriteFailed(r);
   state_ = kAviStateRecording;
   ++next_frame_;
   if (r >= 0) ++frames_written_;
@@ -436,7 +503,7 @@ int AviWriter::AddAudio(const uint8_t* alaw, std::size_t length) {
   m.packet->flags |= AV_PKT_FLAG_KEY;
   const int r = av_write_frame(m.file, m.packet);
   av_packet_unref(m.packet);
-  if (r < 0) TraceWriteError(static_cast<unsigned>(r));
+  if (r < 0) WriteFailed(r);
   state_ = kAviStateRecording;
   next_audio_sample_ += kAviAudioBlockSamples;
   return r < 0 ? kAviWriteFailed : kAviOk;

@@ -30,30 +30,43 @@
 namespace rd {
 
 // Result codes.
-inline constexpr int kAviOk = 0;
-inline constexpr int kAviIdle = 100;
-inline constexpr int kAviBeingCreated = 101;
-inline constexpr int kAviBeingClosed = 102;
-inline constexpr int kAviUnexpectedState = 103;  // in none of the states below
-inline constexpr int kAviWriteInProgress = 105;
-inline constexpr int kAviWriteFailed = 200;
-inline constexpr int kAviNoData = 206;
-inline constexpr int kAviEmptyPath = 302;
-inline constexpr int kAviCancelled = 402;
-inline constexpr int kAviNotCreated = 403;
-inline constexpr int kAviBadSize = 404;
-inline constexpr int kAviCannotCreateFile = 600;
-inline constexpr int kAviCannotCreateStream = 602;
-inline constexpr int kAviCannotMakeCompressed = 603;
-inline constexpr int kAviFormatRefused = 606;
-inline constexpr int kAviNoCompressedStream = 607;
+enum AviResult : int {
+  kAviOk = 0,
+  kAviIdle = 100,
+  kAviBeingCreated = 101,
+  kAviBeingClosed = 102,
+  kAviUnexpectedState = 103,  // in none of the states below
+  kAviWriteInProgress = 105,
+  kAviWriteFailed = 200,
+  kAviNoData = 206,
+  kAviEmptyPath = 302,
+  kAviCancelled = 402,
+  kAviNotCreated = 403,
+  kAviBadSize = 404,
+  kAviCannotCreateFile = 600,
+  kAviCannotCreateStream = 602,
+  kAviCannotMakeCompressed = 603,
+  kAviFormatRefused = 606,
+  kAviNoCompressedStream = 607,
+};
+// A result code in words ("the file cannot be created"); unknown codes read
+// "result N".
+std::string AviResultText(int code);
+// Whether a failed Create is still to be told to the user: not when the user
+// cancelled the compressor choice, nor for a refused format (Create showed
+// "Invalid codec!").
+constexpr bool AviFailureToTell(int code) {
+  return code != kAviOk && code != kAviCancelled && code != kAviFormatRefused;
+}
 
 // States.
-inline constexpr int kAviStateIdle = 0;
-inline constexpr int kAviStateRecording = 1;
-inline constexpr int kAviStateCreating = 2;
-inline constexpr int kAviStateClosing = 3;
-inline constexpr int kAviStateWriting = 5;
+enum AviState : int {
+  kAviStateIdle = 0,
+  kAviStateRecording = 1,
+  kAviStateCreating = 2,
+  kAviStateClosing = 3,
+  kAviStateWriting = 5,
+};
 
 inline constexpr int kAviRateScale = 30;
 inline constexpr uint32_t kAviNominalRate = 900;  // 30 frames/s at scale 30
@@ -154,6 +167,11 @@ class AviWriter {
   // Replaces the clock used to measure the export's duration (tests).
   void SetClock(ClockFn clock);
 
+  // Why `code`, the result of the latest call that failed, came: the system's
+  // reason when it gave one ("permission denied", "no space left on
+  // device"), else AviResultText(code).
+  std::string FailureReason(int code) const;
+
   int State() const { return state_.load(); }
   std::size_t ImageSize() const { return image_size_; }
   int64_t FramesWritten() const { return frames_written_.load(); }
@@ -167,12 +185,15 @@ class AviWriter {
 
  private:
   struct Impl;
-  int Fail(int code);
+  // Ends a failed Create: removes what it made; `av_error` is the library's
+  // error, if there was one.
+  int Fail(int code, int av_error = 0);
   void ReleaseLocked();
+  void WriteFailed(int av_error);  // under write_mutex_
   uint32_t MeasuredRate() const;
 
   std::unique_ptr<Impl> impl_;
-  std::mutex write_mutex_;  // the muxer is written by one thread at a time
+  mutable std::mutex write_mutex_;  // the muxer is written by one thread at a time
   std::atomic<int> state_{kAviStateIdle};
   CompressorChooser* chooser_ = nullptr;
   CompressorOptions options_;
@@ -194,6 +215,8 @@ class AviWriter {
   bool released_ = false;
   uint32_t rate_override_ = 0;
   uint32_t last_patched_rate_ = 0;
+  int failed_code_ = kAviOk;  // the latest failure and the library's error with it
+  int failed_av_error_ = 0;   // (under write_mutex_)
 };
 
 // Writes `rate` and `scale` into the header of the first video stream of the

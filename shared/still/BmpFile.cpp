@@ -29,6 +29,21 @@ struct FileCloser {
 
 }  // namespace
 
+const char* BmpResultText(int code) {
+  switch (code) {
+    case kBmpOk:
+      return "done";
+    case kBmpBadArgument:
+      return "the picture size is not valid";
+    case kBmpOpenFailed:
+      return "the file cannot be created";
+    case kBmpWriteFailed:
+      return "the write failed (the file may be partial)";
+    default:
+      return "unknown result";
+  }
+}
+
 BitmapInfoHeader BitmapInfoHeader::Make24(int width, int height) {
   BitmapInfoHeader h;
   h.width = width;

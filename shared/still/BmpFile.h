@@ -22,11 +22,14 @@ inline constexpr std::size_t kBmpInfoHeaderSize = 40;
 inline constexpr std::size_t kBmpHeadersSize = kBmpFileHeaderSize + kBmpInfoHeaderSize;  // 54
 
 // Result codes of the writer.
-inline constexpr int kBmpOk = 0;
-inline constexpr int kBmpBadArgument =
-    1;  // size not positive, too large, no pixels or pitch too small
-inline constexpr int kBmpOpenFailed = 2;   // the file cannot be created
-inline constexpr int kBmpWriteFailed = 3;  // a short write (the file may be partial)
+enum BmpResult : int {
+  kBmpOk = 0,
+  kBmpBadArgument = 1,  // size not positive, too large, no pixels or pitch too small
+  kBmpOpenFailed = 2,   // the file cannot be created
+  kBmpWriteFailed = 3,  // a short write (the file may be partial)
+};
+// A result code in words ("the file cannot be created").
+const char* BmpResultText(int code);
 
 // The 40-byte bitmap information header, field by field.
 struct BitmapInfoHeader {

@@ -168,8 +168,7 @@ bool WriteBmp(const std::string& path, const RgbImage& image, std::string* error
                       static_cast<std::size_t>(image.width) * 3, /*top_down=*/true);
   if (rc == kBmpOk) return true;
   if (rc == kBmpOpenFailed) return Fail(error, path + ": cannot create: " + std::strerror(errno));
-  if (rc == kBmpWriteFailed) return Fail(error, path + ": write failed");
-  return Fail(error, path + ": bad picture size");
+  return Fail(error, path + ": " + BmpResultText(rc));
 }
 
 bool WriteImageFile(const std::string& path, const RgbImage& image, std::string* error) {

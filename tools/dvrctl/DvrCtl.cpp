@@ -512,7 +512,7 @@ int PlayFile(const std::string& file, long presses, bool pacing,
   // Let the display thread show what was queued.
   run.Pump(milliseconds(200), nullptr);
   run.main().Tick(rctick::kRefresh);
-  int saved = 0;
+  int saved = kBmpOk;
   if (snapshot) saved = run.main().SaveBitmap(*snapshot);
   const double secs = std::chrono::duration<double>(Clock::now() - t0).count();
   Print(out, {{"file", file},
@@ -520,7 +520,10 @@ int PlayFile(const std::string& file, long presses, bool pacing,
               {"audio_blocks", run.count(rcmsg::kLocalAudioPlayed)},
               {"seconds", secs}});
   run.main().StopLocalPlayback();
-  if (saved != 0) return err << "dvrctl: the snapshot could not be written\n", kExitFailed;
+  if (saved != kBmpOk) {
+    err << "dvrctl: cannot write " << *snapshot << ": " << BmpResultText(saved) << "\n";
+    return kExitFailed;
+  }
   return kExitOk;
 }
 
@@ -848,8 +851,9 @@ int PrepareSnapshot(const std::string& name, CommandArgs& ca, Job* job, std::ost
           return m.ImageHandler().FramesShown() >= wanted && every_channel_shown();
         }))
       return s.run->Failure("no frame arrived");
-    if (m.SaveBitmap(file) != 0)
-      return s.err << "dvrctl: cannot write " << file << "\n", kExitFailed;
+    if (const int saved = m.SaveBitmap(file); saved != kBmpOk)
+      return s.err << "dvrctl: cannot write " << file << ": " << BmpResultText(saved) << "\n",
+             kExitFailed;
     Print(s.out, {{"snapshot", file}});
     return kExitOk;
   };
@@ -868,7 +872,11 @@ int PrepareExportAvi(const std::string& name, CommandArgs& ca, Job* job, std::os
       return s.run->Failure("no frame arrived");
     FixedCompressorChooser chooser(opt);
     const int r = m.StartAviExport(file, &chooser);
-    if (r != 0) return s.err << "dvrctl: AVI export failed (" << r << ")\n", kExitFailed;
+    if (r != kAviOk) {
+      s.err << "dvrctl: cannot create the AVI file " << file << ": " << m.AviFailureReason(r)
+            << "\n";
+      return kExitFailed;
+    }
     s.run->Pump(seconds(secs), nullptr);
     m.StopAviExport();
     Print(s.out, {{"avi", file}});

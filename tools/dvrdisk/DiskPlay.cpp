@@ -110,7 +110,8 @@ int RunPlay(const PlayJob& job, PlayResult* result, std::ostream& err) {
         avi.Create(*job.avi_file, 24, PlaybackEngine::kWidth, PlaybackEngine::kHeight,
                    BitmapInfoHeader::Make24(PlaybackEngine::kWidth, PlaybackEngine::kHeight));
     if (code != kAviOk) {
-      err << "dvrdisk: cannot create the AVI file " << *job.avi_file << " (code " << code << ")\n";
+      err << "dvrdisk: cannot create the AVI file " << *job.avi_file << ": "
+          << avi.FailureReason(code) << "\n";
       return kExitFailed;
     }
     engine.SetAviSink(&avi_sink);
@@ -173,8 +174,9 @@ int RunPlay(const PlayJob& job, PlayResult* result, std::ostream& err) {
   engine.RepaintTick();
 
   int status = kExitOk;
-  if (job.snapshot && engine.SaveBitmap(*job.snapshot) != kBmpOk) {
-    err << "dvrdisk: cannot write " << *job.snapshot << "\n";
+  const int saved = job.snapshot ? engine.SaveBitmap(*job.snapshot) : kBmpOk;
+  if (saved != kBmpOk) {
+    err << "dvrdisk: cannot write " << *job.snapshot << ": " << BmpResultText(saved) << "\n";
     status = kExitFailed;
   }
   if (job.avi_file) {

@@ -37,21 +37,21 @@ class EngineSocket {
   EngineSocket(const EngineSocket&) = delete;
   EngineSocket& operator=(const EngineSocket&) = delete;
 
-  // Creates the socket and starts the socket thread. 2 if it already exists;
-  // a socket() failure returns its errno; 4 if the thread cannot be started.
+  // Creates the socket and starts the socket thread. kSocketAlreadyCreated;
+  // a socket() failure returns its errno; kThreadCreateFailed.
   EngineResult Create();
   // Stores the dotted IPv4 address and port and asks the socket thread to
-  // connect. 3 before Create, 8 when the socket thread is not running. An
+  // connect. kSocketNotCreated before Create; kThreadNotRunning. An
   // address that does not parse is reported as OnConnect(EINVAL).
   EngineResult SetRemote(const char* ip, uint16_t port);
   // Writes one whole message (partial writes are continued). Calls on one
-  // socket are serialised, so messages never interleave. 9 when not connected,
-  // errno on failure, 10 when the written count differs from `length`.
+  // socket are serialised, so messages never interleave. kNotConnected; errno
+  // on failure; kShortSend when the written count differs from `length`.
   EngineResult Send(const uint8_t* data, std::size_t length);
   // One read of at most `size` bytes. *length = bytes read, 0 when the peer has
-  // closed, -1 on failure (the errno is returned). 9 when not connected.
+  // closed, -1 on failure (the errno is returned). kNotConnected.
   EngineResult Receive(int* length, uint8_t* buffer, std::size_t size);
-  // Stops the socket thread, then closes the socket. 3 when not created.
+  // Stops the socket thread, then closes the socket. kSocketNotCreated.
   EngineResult Close();
 
   bool IsCreated() const { return created_.load(); }
@@ -75,8 +75,8 @@ class EngineSocket {
   // progress should not report the resulting errors.
   bool IsClosing() const { return stop_.load(); }
 
-  // Sender thread hooks. StartSender: 39 if running, 36 if the thread cannot
-  // be created. StopSender: 40 if not running; otherwise clears the run flag,
+  // Sender thread hooks. StartSender: kSenderAlreadyRunning,
+  // kSenderCreateFailed. StopSender: kSenderNotRunning; otherwise clears the run flag,
   // waits up to kSenderStopWaitMs in 1 ms steps for the loop to leave, then (if it has not)
   // shuts the socket down so a blocked Send returns, and joins the thread.
   EngineResult StartSender();

@@ -64,17 +64,17 @@ class RdcpSession : public EngineSocket {
   ~RdcpSession() override;
 
   // --- session control
-  EngineResult SetSink(EngineEvents* sink);  // 41 if null
-  // Creates the socket (and its thread) if needed and starts the sender. 34 if
-  // already started. Then SetRemote(ip, kPort) connects.
+  EngineResult SetSink(EngineEvents* sink);  // kNoSink if null
+  // Creates the socket (and its thread) if needed and starts the sender;
+  // kSessionAlreadyStarted. Then SetRemote(ip, kPort) connects.
   EngineResult Start();
-  // Stops the sender, then closes the socket. 35 if not started. Returns
+  // Stops the sender, then closes the socket; kSessionNotStarted. Returns
   // within about a second whatever the peer does; no callback runs afterwards.
   EngineResult Stop();
   bool IsStarted() const { return started_.load(); }
 
-  // Queues one framed message (length <= 255). 40 when the sender is not
-  // running. Waits in 1 ms steps while the ring is full (31 waiting messages).
+  // Queues one framed message (length <= 255); kSenderNotRunning. Waits for
+  // the sender while the ring is full (31 waiting messages).
   EngineResult Enqueue(const uint8_t* message, std::size_t length, bool no_reply,
                        uint8_t expected_reply);
   // Sends at once on the calling thread, bypassing the ring.
@@ -97,7 +97,7 @@ class RdcpSession : public EngineSocket {
   EngineResult OpenSession(const uint8_t password[6]);
   // Ends the session: message 17, written by the sender thread ahead of any
   // request waiting in the ring or for its reply (17 has none). Once per
-  // connection; 9 when not connected.
+  // connection; kNotConnected.
   EngineResult CloseSession();
   // After CloseSession: waits up to `timeout_ms` until 17 is written and the
   // peer's TCP has acknowledged it, so that closing the connection right

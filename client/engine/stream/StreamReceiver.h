@@ -26,8 +26,8 @@
 #include <memory>
 #include <mutex>
 
-#include "client/events/EngineEvents.h"
 #include "client/engine/net/EngineSocket.h"
+#include "client/events/EngineEvents.h"
 #include "shared/stream/StreamPacket.h"
 
 namespace rd {
@@ -99,12 +99,12 @@ class StreamReceiver : public EngineSocket {
   StreamReceiver();
   ~StreamReceiver() override;
 
-  // 41 when `sink` is null. Until a sink is set, reports go nowhere.
+  // kNoSink when `sink` is null. Until a sink is set, reports go nowhere.
   EngineResult SetSink(EngineEvents* sink);
-  // 49 if started; creates the socket (and its thread) when needed. The owner
-  // then calls SetRemote(ip, 14338).
+  // kReceiverAlreadyStarted; creates the socket (and its thread) when needed.
+  // The owner then calls SetRemote(ip, 14338).
   EngineResult Start();
-  // 50 if not started; closes the socket (its error is returned).
+  // kReceiverNotStarted; closes the socket (its error is returned).
   EngineResult Stop();
 
   // Delivers bytes as socket reads would, in reads of at most the bytes missing

@@ -404,6 +404,16 @@ TEST_F(RdclientWindow, SaveAsAviColourSetupAndCapture) {
   EXPECT_TRUE(files.presets[0].isEmpty()) << "the first proposes an empty name";
   EXPECT_EQ(files.presets[2], path) << "then the previous path";
   EXPECT_EQ(files.filters[0], "Avi Files (*.avi)");
+  // A file that cannot be made is told, with the system's reason.
+  const std::string missing = (dir / "missing" / "clip.avi").string();
+  files.answers = {QString::fromStdString(missing)};
+  window->OnMenu(kMenuSaveAvi);
+  EXPECT_FALSE(window->Main().IsAviExporting());
+  EXPECT_EQ(avi->text(), "Save as AVI");
+  ASSERT_EQ(Boxes().size(), 1u);
+  EXPECT_EQ(Boxes()[0].caption, "Save As AVI");
+  EXPECT_EQ(Boxes()[0].text,
+            "Cannot create the AVI file " + missing + ":\nno such file or directory");
 
   files.answers = {QString::fromStdString((dir / "still.bmp").string())};
   window->OnMenu(kMenuCapture);
@@ -414,7 +424,7 @@ TEST_F(RdclientWindow, SaveAsAviColourSetupAndCapture) {
   window->OnMenu(kMenuColourSetup);
   EXPECT_EQ(dialogs.colours_asked, 1);
   EXPECT_NE(window->Main().IsTrueColour(), before);
-  EXPECT_TRUE(Boxes().empty());
+  EXPECT_EQ(Boxes().size(), 1u) << "only the AVI file that could not be made was told";
 }
 
 TEST_F(RdclientWindow, TeardownResetsTheDvrDisplayAndThePendingFlags) {

@@ -318,10 +318,17 @@ TEST_F(PlayerWindow, AviCompressorCancelLeavesNoFileAndRecordingIsFinishedOnClos
   EXPECT_FALSE(std::filesystem::exists(cancelled));
   EXPECT_FALSE(Engine().hold()) << "the hold is let go";
   EXPECT_EQ(window->Controls().Widget(kAvi)->toolTip(), "Save as AVI");
+  EXPECT_TRUE(Boxes().empty()) << "a cancelled choice is not a failure to tell";
 
   window.reset();
   Make();
   OpenAndPlay();
+  const std::string missing = (dir / "missing" / "screen.avi").string();
+  files.answers = {QString::fromStdString(missing)};
+  window->Press(kAvi);
+  EXPECT_FALSE(window->AviRecording());
+  EXPECT_EQ(Boxes(), std::vector<std::string>{"Cannot create the AVI file " + missing +
+                                              ":\nno such file or directory"});
   const std::string avi = (dir / "screen.avi").string();
   files.answers = {QString::fromStdString(avi)};
   window->Press(kAvi);

@@ -366,6 +366,9 @@ TEST_F(AviWriterTest, CreateFailures) {
   }
   EXPECT_EQ(writer.Create((dir / "no" / "dir.avi").string(), 24, kW, kH, header),
             kAviCannotCreateFile);
+  // The reason is the system's; a later failure of another kind has its own.
+  EXPECT_EQ(writer.FailureReason(kAviCannotCreateFile), "no such file or directory");
+  EXPECT_EQ(writer.FailureReason(kAviWriteFailed), "the write failed");
 
   // Cancelled choice: 402, nothing left behind.
   FixedCompressorChooser cancel({}, /*cancel=*/true);
@@ -376,6 +379,7 @@ TEST_F(AviWriterTest, CreateFailures) {
 
   // No such compressor: the compressed stream cannot be made.
   EXPECT_EQ(CreateWith("no-such-encoder", dir / "n.avi"), kAviCannotMakeCompressed);
+  EXPECT_EQ(writer.FailureReason(kAviCannotMakeCompressed), "the compressor cannot be made");
   EXPECT_TRUE(messages.Messages().empty());
 
   // A format refused: a header that does not describe the frames, and an

@@ -175,6 +175,9 @@ TEST_F(DiskPlayTest, BadUsage) {
       {{"play", Image(), "--from", "24/05/01 12:00:05", "--trace", "/nonexistent/dir/t.txt"},
        kExitFailed,
        "trace"},
+      {{"play", Image(), "--from", "24/05/01 12:00:05", "--avi", "/nonexistent/dir/p.avi"},
+       kExitFailed,
+       "cannot create the AVI file /nonexistent/dir/p.avi: no such file or directory\n"},
   };
   for (const auto& c : cases) {
     const auto r = Tool(c.args);
