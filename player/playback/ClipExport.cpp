@@ -10,6 +10,7 @@
 #include "player/playback/FrameWalker.h"
 #include "shared/mjpeg/MjpegDecoder.h"
 #include "shared/still/BmpFile.h"
+#include "shared/stream/StreamPacket.h"
 
 namespace rd {
 namespace {
@@ -20,7 +21,6 @@ constexpr int kHeight = 436;
 constexpr std::size_t kPitch = static_cast<std::size_t>(kWidth) * 3;
 constexpr int kHalfWidth = kWidth / 2;
 constexpr int kHalfHeight = kHeight / 2;
-constexpr uint8_t kQuadCode = DecoderBank::kQuadCode;
 
 std::string FileTime(const RecTime& t) {
   char text[32];

@@ -25,7 +25,7 @@ DecoderBank::Result DecoderBank::Apply(const uint8_t* frame, std::size_t length,
   const FrameHeaderByte h = FrameHeaderByte::Parse(frame[header]);
   r.code = h.channel;
   r.full = h.full_frame;
-  if (r.code >= kCodes) return r;
+  if (r.code >= kChannelCodes) return r;
   if (!r.full) {
     if (full_only) {
       r.outcome = Outcome::kNotFull;
@@ -52,7 +52,7 @@ DecoderBank::Result DecoderBank::Apply(const uint8_t* frame, std::size_t length,
 }
 
 void DecoderBank::Missed(uint8_t code) {
-  if (code < kCodes) in_sync_[code] = false;
+  if (code < kChannelCodes) in_sync_[code] = false;
 }
 
 void DecoderBank::MissedAll() {

@@ -16,14 +16,12 @@
 #include <cstdint>
 
 #include "shared/mjpeg/MjpegDecoder.h"
+#include "shared/stream/StreamPacket.h"
 
 namespace rd {
 
 class DecoderBank {
  public:
-  static constexpr int kCodes = 5;
-  static constexpr uint8_t kQuadCode = 4;
-
   enum class Outcome : uint8_t {
     kDecoded,    // the output holds the frame's picture
     kOutOfSync,  // a partial frame of a channel out of sync: not decoded
@@ -55,13 +53,13 @@ class DecoderBank {
   void Missed(uint8_t code);
   // Frames of unknown channels were not applied (a jump in the stream).
   void MissedAll();
-  bool in_sync(uint8_t code) const { return code < kCodes && in_sync_[code]; }
+  bool in_sync(uint8_t code) const { return code < kChannelCodes && in_sync_[code]; }
 
-  mjpeg::MjpegDecoder& decoder(uint8_t code) { return decoders_[code % kCodes]; }
+  mjpeg::MjpegDecoder& decoder(uint8_t code) { return decoders_[code % kChannelCodes]; }
 
  private:
-  std::array<mjpeg::MjpegDecoder, kCodes> decoders_;
-  std::array<bool, kCodes> in_sync_{};
+  std::array<mjpeg::MjpegDecoder, kChannelCodes> decoders_;
+  std::array<bool, kChannelCodes> in_sync_{};
   bool ok_ = false;
 };
 

@@ -613,7 +613,7 @@ bool PlaybackEngine::PaintFrame(const DecoderBank::Result& r, bool quadrant) {
   } else {
     video::PaintDecoderOutput(output_.data(), r.status, palette_, picture_, 0, 0, kWidth, kHeight);
     QPainter p(&picture_);
-    if (r.code == DecoderBank::kQuadCode) {
+    if (r.code == kQuadCode) {
       for (int c = 0; c < 4; ++c)
         p.drawImage((c % 2) * kQuadWidth, (c / 2) * kQuadHeight, labels_[c]);
     } else {
@@ -678,7 +678,7 @@ void PlaybackEngine::PlayBuffer(std::unique_lock<std::mutex>& lock, int b, uint6
         break;
       }
       // The recorder's quad picture selects all channels.
-      if (code == DecoderBank::kQuadCode) selected_ = 5;
+      if (code == kQuadCode) selected_ = 5;
       eligible = code + 1 == selected_ || (selected_ == 5 && code <= 3);
       as_quadrant = code + 1 != selected_;
       if (mode_ == 0 || mode_ == 255 || hold_ || (eligible && Stepping() && step_credit_ == 0)) {
@@ -695,7 +695,7 @@ void PlaybackEngine::PlayBuffer(std::unique_lock<std::mutex>& lock, int b, uint6
       ++picture_generation_;
     }
     // ... and locks the channel buttons while it lasts.
-    const bool buttons = code != DecoderBank::kQuadCode;
+    const bool buttons = code != kQuadCode;
     if (buttons != channel_buttons_enabled_) {
       channel_buttons_enabled_ = buttons;
       if (options_.view) {
@@ -718,7 +718,7 @@ void PlaybackEngine::PlayBuffer(std::unique_lock<std::mutex>& lock, int b, uint6
     }
 
     TraceEntry::Shown shown = TraceEntry::Shown::kNo;
-    if (eligible && code < DecoderBank::kCodes) {
+    if (eligible && code < kChannelCodes) {
       if (counters_[code] < skip) {
         ++counters_[code];
         bank_.Missed(code);

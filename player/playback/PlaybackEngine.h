@@ -321,7 +321,7 @@ class PlaybackEngine {
   int skip_factor_ = 1;
   int speed_ = 1;  // the speed of the caption: 1, 4, 16, 32, 64
   int speed_index_ = 1;
-  std::array<int, DecoderBank::kCodes> counters_{1, 1, 1, 1, 1};
+  std::array<int, kChannelCodes> counters_{1, 1, 1, 1, 1};
   bool refresh_ = false;
   std::array<BufferInfo, 2> info_;
   bool image_walking_ = false;        // the image thread is in buffer play_

@@ -29,6 +29,10 @@ inline constexpr std::array<uint8_t, 4> kFrameStartCode{0x00, 0x00, 0x01, 0xF8};
 // Channel of an MJPEG frame: 0..3 are CH1..CH4, 4 is the DVR's quad picture,
 // 5..7 are undefined.
 enum class ChannelCode : uint8_t { kCh1 = 0, kCh2 = 1, kCh3 = 2, kCh4 = 3, kQuad = 4 };
+// The raw codes as the frame header byte carries them: the quad picture's, and
+// how many codes are defined (CH1..CH4 and the quad).
+inline constexpr uint8_t kQuadCode = static_cast<uint8_t>(ChannelCode::kQuad);
+inline constexpr int kChannelCodes = kQuadCode + 1;
 
 // The byte after the frame start code: full-frame flag (bit 7), quantisation
 // level code (bits 6..3), channel code (bits 2..0).

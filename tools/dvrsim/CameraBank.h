@@ -16,8 +16,6 @@
 
 namespace rd::sim {
 
-inline constexpr int kQuadCode = 4;
-
 class CameraBank {
  public:
   explicit CameraBank(mjpeg::VideoStandard standard);
