@@ -1,6 +1,7 @@
 #include "tests/support/QtTestSupport.h"
 
 #include "tests/support/QtTestEnvironment.h"
+#include "tests/support/SessionSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -110,14 +111,10 @@ std::vector<std::string> LiveDvr::ReceivedPayloads(int type) const {
 
 bool ConnectSession(rd::RcCtrlMain& main, LiveDvr& dvr, std::chrono::milliseconds timeout) {
   main.SetPorts(dvr.control_port(), dvr.stream_port());
-  main.Connect("127.0.0.1", LiveDvr::kPassword);
-  return PumpUntil(
-      [&] {
-        rd::DvrStateBlock st;
-        return main.ConnectionState() == rd::rcstate::kOpen && main.DvrState(&st) &&
-               st.settings_valid && st.status_valid;
-      },
-      timeout);
+  return OpenSession(main, LiveDvr::kPassword, timeout,
+                     [](const std::function<bool()>& done, std::chrono::milliseconds limit) {
+                       return PumpUntil(done, limit);
+                     });
 }
 
 }  // namespace rdtest

@@ -24,6 +24,7 @@
 
 #include "client/engine/rcctrlmain.h"
 #include "support/QtTestEnvironment.h"
+#include "support/SessionSupport.h"
 #include "support/TestSupport.h"
 #include "tools/dvrsim/DvrSim.h"
 
@@ -161,9 +162,7 @@ class CtrlMainTest : public ::testing::Test {
 TEST_F(CtrlMainTest, SuccessfulConnectConversationAndLiveFrames) {
   StartSim();
   Make();
-  main->Connect("127.0.0.1", kPassword);
-  ASSERT_TRUE(
-      rdtest::WaitFor([&] { return main->ConnectionState() == 3; }, std::chrono::seconds(10)));
+  ASSERT_TRUE(rdtest::OpenSession(*main, kPassword));
   ASSERT_TRUE(rdtest::WaitFor([&] { return main->ImageHandler().FramesHandled() >= 3; },
                               std::chrono::seconds(10)));
   EXPECT_TRUE(main->IsStreamLive());
@@ -321,9 +320,7 @@ TEST_P(CtrlMainEnds, CloseSessionBeforeTheConnectionCloses) {
   const bool shutdown = GetParam();
   StartSim();
   Make();
-  main->Connect("127.0.0.1", kPassword);
-  ASSERT_TRUE(
-      rdtest::WaitFor([&] { return main->ConnectionState() == 3; }, std::chrono::seconds(10)));
+  ASSERT_TRUE(rdtest::OpenSession(*main, kPassword));
   if (shutdown)
     main.reset();
   else
@@ -415,9 +412,7 @@ TEST_F(CtrlMainTest, RecordsTheLiveStreamAndPlaysItBack) {
   StartSim();
   Make();
   main->SetRecordingDirectory((dir / "stream_files").string());
-  main->Connect("127.0.0.1", kPassword);
-  ASSERT_TRUE(
-      rdtest::WaitFor([&] { return main->ConnectionState() == 3; }, std::chrono::seconds(10)));
+  ASSERT_TRUE(rdtest::OpenSession(*main, kPassword));
   ASSERT_EQ(main->StartLocalRecording(), 0);
   ASSERT_TRUE(rdtest::WaitFor(
       [&] {
@@ -454,9 +449,7 @@ TEST_F(CtrlMainTest, RecordsTheLiveStreamAndPlaysItBack) {
 TEST_F(CtrlMainTest, ChangesQueuedBeforeTheirAcknowledgementBuildOnEachOther) {
   StartSim();
   Make();
-  main->Connect("127.0.0.1", kPassword);
-  ASSERT_TRUE(
-      rdtest::WaitFor([&] { return main->ConnectionState() == 3; }, std::chrono::seconds(10)));
+  ASSERT_TRUE(rdtest::OpenSession(*main, kPassword));
   ASSERT_TRUE(rdtest::WaitFor([&] { return window.HasMsg(rcmsg::kChannelsPresent); }));
   ASSERT_TRUE(rdtest::WaitFor([&] {
     return main->StreamFilter() == stream_filter::kPerChannel &&
@@ -644,9 +637,7 @@ TEST_F(CtrlMainTest, SessionEndMessageIsBroadcastWithoutEvent) {
 TEST_F(CtrlMainTest, AudioFlagChangesInARowBuildOnEachOther) {
   StartSim();
   Make();
-  main->Connect("127.0.0.1", kPassword);
-  ASSERT_TRUE(
-      rdtest::WaitFor([&] { return main->ConnectionState() == 3; }, std::chrono::seconds(10)));
+  ASSERT_TRUE(rdtest::OpenSession(*main, kPassword));
   ASSERT_EQ(dvr->settings().audio_flags, 1) << "recording on, speaker on";
   main->SetAudioRecording(false);
   main->SetSpeakerMute(true);

@@ -11,6 +11,7 @@
 
 #include "client/ui/models/ctrl/CtrlMainDialogs.h"
 #include "support/QtTestEnvironment.h"
+#include "support/SessionSupport.h"
 #include "support/TestSupport.h"
 #include "tools/dvrsim/DvrSim.h"
 
@@ -48,10 +49,9 @@ class CtrlDialogsTest : public ::testing::Test {
     main_->SetPorts(static_cast<uint16_t>(sim_->control_port()),
                     static_cast<uint16_t>(sim_->stream_port()));
     const uint8_t password[6] = {1, 2, 3, 4, 5, 6};
-    main_->Connect("127.0.0.1", password);
+    ASSERT_TRUE(rdtest::OpenSession(*main_, password));
     DvrTime t;
-    ASSERT_TRUE(rdtest::WaitFor([&] { return main_->ConnectionState() == 3 && main_->Time(&t); },
-                                std::chrono::seconds(10)));
+    ASSERT_TRUE(rdtest::WaitFor([&] { return main_->Time(&t); }));
   }
   void TearDown() override {
     if (main_) {
