@@ -113,6 +113,7 @@ bool ScriptedPeer::WaitClientClosed(std::chrono::milliseconds timeout) {
     uint8_t buf[4096];
     ssize_t n = ::recv(client_, buf, sizeof buf, 0);
     if (n == 0 || (n < 0 && errno != EINTR && errno != EAGAIN)) return true;
+    if (n > 0) reader_.Feed(buf, static_cast<std::size_t>(n));  // kept for Next
   }
   return false;
 }

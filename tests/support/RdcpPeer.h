@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "client/events/EngineEvents.h"
 #include "client/engine/rdcp/RdcpWire.h"
+#include "client/events/EngineEvents.h"
 
 namespace rdtest {
 
@@ -48,7 +48,8 @@ class ScriptedPeer {
   bool Reply(uint8_t type, uint8_t param = 0, std::vector<uint8_t> payload = {}) {
     return Write(Msg(type, param, std::move(payload)));
   }
-  // True once the client has closed its side (a read returns 0).
+  // True once the client has closed its side (a read returns 0). Messages that
+  // arrive meanwhile are kept for Next.
   bool WaitClientClosed(std::chrono::milliseconds timeout = 5s);
   void CloseClient();
   void CloseListener();
