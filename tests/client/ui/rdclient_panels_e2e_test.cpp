@@ -5,7 +5,8 @@
 // the REC banner blink; unchecking CH2 sends one stream filter and CH2's tile
 // shows "NO DATA"; a local recording of eight seconds is a finished .mys file
 // that plays with "LOCAL PLAY" on the picture, pauses under the blue banner
-// and fast-forwards with "LOCAL PLAY >> 1". Screenshots are kept in the build folder.
+// and fast-forwards with "LOCAL PLAY >> 1". Screenshots are kept in the build
+// folder.
 
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -205,6 +206,9 @@ class PanelsEndToEnd : public ::testing::Test {
 bool RedOrange(const QColor& c) {
   return c.red() > 200 && c.green() > 30 && c.green() < 110 && c.blue() < 60;
 }
+bool Blue(const QColor& c) {
+  return c.blue() > 150 && c.red() < 100;
+}
 
 TEST_F(PanelsEndToEnd, DvrRecordMakesTheEmulatorRecordAndTheBannerBlink) {
   ASSERT_TRUE(Click(452, 201, 40, 10));  // DVR REC
@@ -309,13 +313,10 @@ TEST_F(PanelsEndToEnd, LocalRecordingOfEightSecondsPlaysPausesAndFastForwards) {
   // under it; a fast forward may reach the end of the file and stop, which
   // leaves its last picture but turns the banner back to "Not Activated".
   ASSERT_TRUE(Click(492, 317, 40, 10));  // local PAUSE
-  const auto blue_banner = [&](const QImage& img) {
-    const QColor band = Banner(img, 276).pixelColor(4, 10);
-    return band.blue() > 150 && band.red() < 100;
-  };
   ASSERT_TRUE(ShotUntil(
-      "local_pause", [&](const QImage& img) { return Shows(img, 17) && blue_banner(img); }, 10s,
-      &shot))
+      "local_pause",
+      [&](const QImage& img) { return Shows(img, 17) && Blue(Banner(img, 276).pixelColor(4, 10)); },
+      10s, &shot))
       << "LOCAL PLAY PAUSE under the blue banner, banner "
       << Banner(shot, 276).pixelColor(4, 10).name().toStdString();
   ASSERT_TRUE(Click(532, 317, 40, 10));  // local FF
